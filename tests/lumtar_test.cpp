@@ -1,0 +1,576 @@
+// The built tool as a user runs it: exit status, the exact bytes on stdout
+// and stderr, and the files it leaves.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <fstream>
+#include <random>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/cipher_model.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using testing_support::kNobody;
+using testing_support::model_convert;
+using testing_support::ProcessOptions;
+using testing_support::ProcessResult;
+using testing_support::read_file;
+using testing_support::TempDir;
+using testing_support::write_file;
+
+const std::string kUsageLine = "Usage: lumtar [-t] [-l <len>] <keycode> <filenames>\n";
+
+ProcessResult lumtar(std::vector<std::string> args, const ProcessOptions &options = {})
+{
+    args.insert(args.begin(), LUMTAR_BINARY);
+    return testing_support::run_process(args, options);
+}
+
+std::string random_bytes(std::size_t n, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string s(n, '\0');
+    for (auto &c : s)
+        c = static_cast<char>(rng());
+    return s;
+}
+
+// Compares long byte strings, naming the first difference instead of
+// printing both.
+::testing::AssertionResult same_bytes(const std::string &got, const std::string &want)
+{
+    if (got.size() != want.size())
+        return ::testing::AssertionFailure() << "size " << got.size() << ", expected " << want.size();
+    auto diff = std::mismatch(got.begin(), got.end(), want.begin());
+    if (diff.first != got.end())
+        return ::testing::AssertionFailure() << "first difference at byte " << (diff.first - got.begin());
+    return ::testing::AssertionSuccess();
+}
+
+mode_t mode_of(const std::string &path)
+{
+    struct stat st;
+    EXPECT_EQ(stat(path.c_str(), &st), 0);
+    return st.st_mode & 07777;
+}
+
+// Root ignores permissions: permission tests run as an unprivileged user
+// who owns the files, or as the current user when that is not root.
+ProcessOptions unprivileged()
+{
+    ProcessOptions options;
+    if (geteuid() == 0)
+        options.uid = kNobody;
+    return options;
+}
+
+void give_to_unprivileged(const std::string &path)
+{
+    if (geteuid() == 0) {
+        ASSERT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+    }
+}
+
+ProcessOptions in_locale(const std::string &locale)
+{
+    ProcessOptions options;
+    options.env = {"LC_ALL=" + locale};
+    return options;
+}
+
+// ---- Help and the command line ---------------------------------------------
+
+TEST(HelpTest, CLocaleWritesTheStoredShiftJisBytes)
+{
+    ProcessResult r = lumtar({"-usage"}, in_locale("C"));
+    const std::string expected =
+        "\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xf0\x88\xc3\x8d\x86\x89\xbb\x82\xdc\x82\xbd\x82\xcd"
+        "\x95\x9c\x8d\x86\x89\xbb\x82\xb5\x82\xdc\x82\xb7\x81\x42\n"
+        " \n"
+        "Usage: lumtar [-t] [-l <len>] <keycode> <filenames>\n"
+        " \n"
+        "Parameter:\n"
+        "   -t          \x83\x65\x83\x4c\x83\x58\x83\x67\x83\x82\x81\x5b\x83\x68\n"
+        " \n"
+        "   -l <len>    \x95\xcf\x8a\xb7\x8d\xc5\x91\xe5\x92\xb7\n"
+        " \n"
+        "   <keycode>   \x95\xcf\x8a\xb7\x83\x4c\x81\x5b\x81\x69\x88\xc3\x8d\x86\x89\xbb\x83\x4c\x81\x5b\x81\x6a\n"
+        " \n"
+        "   <filenames> \x95\xcf\x8a\xb7\x91\xce\x8f\xdb\x83\x74\x83\x40\x83\x43\x83\x8b(\x95\xa1\x90\x94\x8e\x77\x92\xe8\x89\xc2)\n"
+        " \n"
+        "Version: 1.10\n";
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, expected);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(HelpTest, Utf8LocaleWritesUtf8)
+{
+    ProcessResult r = lumtar({"-usage"}, in_locale("C.UTF-8"));
+    const std::string expected =
+        "ファイルを暗号化または復号化します。\n"
+        " \n"
+        "Usage: lumtar [-t] [-l <len>] <keycode> <filenames>\n"
+        " \n"
+        "Parameter:\n"
+        "   -t          テキストモード\n"
+        " \n"
+        "   -l <len>    変換最大長\n"
+        " \n"
+        "   <keycode>   変換キー（暗号化キー）\n"
+        " \n"
+        "   <filenames> 変換対象ファイル(複数指定可)\n"
+        " \n"
+        "Version: 1.10\n";
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.out, expected);
+}
+
+TEST(CommandLineTest, UsageErrors)
+{
+    TempDir dir;
+    std::string file = dir.file("f");
+    write_file(file, "content");
+    const std::vector<std::vector<std::string>> cases = {
+        {},
+        {"key"},
+        {"-t", "key"},              // the key, and no file
+        {"-t", "-t", file},         // the file name becomes the key
+        {"-l", "0", "key", file},
+        {"-l", "-5", "key", file},
+        {"-l", "abc", "key", file},
+        {"-l", "5"},
+        {"-l", "5", "key"},
+        {"-t", "-l", "7", "key"},
+    };
+    for (const auto &args : cases) {
+        ProcessResult r = lumtar(args);
+        EXPECT_EQ(r.exit_status, 1) << testing::PrintToString(args);
+        EXPECT_EQ(r.err, kUsageLine) << testing::PrintToString(args);
+        EXPECT_EQ(r.out, "") << testing::PrintToString(args);
+    }
+    EXPECT_EQ(read_file(file), "content");
+}
+
+TEST(CommandLineTest, ArgumentsAfterTheOptionsAreTheKeyAndFiles)
+{
+    TempDir dir;
+    std::string data = random_bytes(5000, 1);
+    struct Case {
+        std::vector<std::string> args;
+        std::string key;
+        std::int64_t limit;
+    };
+    const Case cases[] = {
+        {{"-usage"}, "-usage", -1},         // not alone: it is the key
+        {{"-x"}, "-x", -1},                 // a key may begin with '-'
+        {{"-l", "12abc", "k"}, "k", 12},    // digits up to the first non-digit
+        {{"-l", " +3000", "k"}, "k", 3000}, // white space and a sign
+        {{"-l", "99999999999999999999999", "k"}, "k", -1},  // saturates: the whole file
+        {{"-l", "10", "-l", "20", "k"}, "k", 20},           // the later limit holds
+        {{"-t", "-l", "100", "k", "-t"}, "k", -1},          // checked separately below
+    };
+    for (const auto &c : cases) {
+        if (c.args.back() == "-t")
+            continue;
+        std::string file = dir.file("f");
+        write_file(file, data);
+        std::vector<std::string> args = c.args;
+        args.push_back(file);
+        ProcessResult r = lumtar(args);
+        EXPECT_EQ(r.exit_status, 0) << testing::PrintToString(args) << r.err;
+        EXPECT_TRUE(same_bytes(read_file(file), model_convert(c.key, data, c.limit))) << testing::PrintToString(args);
+    }
+}
+
+// ---- Converting files ------------------------------------------------------
+
+TEST(ConvertTest, SizesAroundBlockAndChunkBoundariesMatchTheModel)
+{
+    TempDir dir;
+    const std::size_t kChunk = 1 << 20;
+    const std::size_t sizes[] = {0, 1, 2047, 2048, 2049, kChunk - 1, kChunk, kChunk + 1, 2 * kChunk + 2049};
+    unsigned seed = 0;
+    for (std::size_t size : sizes) {
+        std::string data = random_bytes(size, ++seed);
+        const std::int64_t limits[] = {-1, 1, 2049, static_cast<std::int64_t>(kChunk) + 5,
+                                       static_cast<std::int64_t>(size) + 1};
+        for (std::int64_t limit : limits) {
+            std::string file = dir.file("f");
+            write_file(file, data);
+            std::vector<std::string> args = {"sk3y"};
+            if (limit != -1)
+                args = {"-l", std::to_string(limit), "sk3y"};
+            args.push_back(file);
+            ProcessResult r = lumtar(args);
+            ASSERT_EQ(r.exit_status, 0) << r.err;
+            ASSERT_TRUE(same_bytes(read_file(file), model_convert("sk3y", data, limit)))
+                << "size " << size << ", limit " << limit;
+            lumtar(args);
+            ASSERT_TRUE(same_bytes(read_file(file), data)) << "twice: size " << size << ", limit " << limit;
+        }
+    }
+}
+
+TEST(ConvertTest, LimitOf5000ConvertsExactlyThe5000FirstBytes)
+{
+    TempDir dir;
+    std::string file = dir.file("f");
+    std::string data = random_bytes(10000, 5);
+    write_file(file, data);
+    ASSERT_EQ(lumtar({"-l", "5000", "key", file}).exit_status, 0);
+    std::string out = read_file(file);
+    EXPECT_TRUE(same_bytes(out, model_convert("key", data, 5000)));
+    EXPECT_TRUE(same_bytes(out.substr(5000), data.substr(5000)));
+    EXPECT_NE(out.substr(4096, 904), data.substr(4096, 904));
+}
+
+TEST(ConvertTest, MissingFileIsReportedAndTheRunGoesOn)
+{
+    TempDir dir;
+    std::string a = dir.file("a"), b = dir.file("b"), missing = dir.file("missing");
+    write_file(a, "first file\n");
+    write_file(b, "second file\n");
+    ProcessResult r = lumtar({"key", a, missing, b});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "\"" + missing + "\": can't change file mode to write.\n");
+    EXPECT_EQ(read_file(a), model_convert("key", "first file\n"));
+    EXPECT_EQ(read_file(b), model_convert("key", "second file\n"));
+}
+
+TEST(ConvertTest, FileNamedTwiceEndsAsItBegan)
+{
+    TempDir dir;
+    std::string f = dir.file("f");
+    std::string data = random_bytes(7000, 9);
+    write_file(f, data);
+    EXPECT_EQ(lumtar({"key", f, f}).exit_status, 0);
+    EXPECT_TRUE(same_bytes(read_file(f), data));
+}
+
+TEST(ConvertTest, SymbolicLinkConvertsItsTarget)
+{
+    TempDir dir;
+    std::string target = dir.file("target"), link = dir.file("link");
+    write_file(target, "through a link\n");
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    EXPECT_EQ(lumtar({"key", link}).exit_status, 0);
+    EXPECT_EQ(read_file(target), model_convert("key", "through a link\n"));
+}
+
+TEST(ConvertTest, NonRegularFilesAreSkippedWithoutBlocking)
+{
+    TempDir dir;
+    std::string fifo = dir.file("fifo"), sub = dir.file("sub"), sock = dir.file("sock"), f = dir.file("f");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0666), 0);
+    ASSERT_EQ(mkdir(sub.c_str(), 0777), 0);
+    int s = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(sock.size(), sizeof addr.sun_path);
+    std::copy(sock.begin(), sock.end(), addr.sun_path);
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    write_file(f, "regular\n");
+    ProcessResult r = lumtar({"key", fifo, sub, sock, "/dev/null", f});
+    close(s);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "\"" + fifo + "\": not a regular file.\n\"" + sub + "\": not a regular file.\n\"" + sock +
+                         "\": not a regular file.\n\"/dev/null\": not a regular file.\n");
+    EXPECT_EQ(read_file(f), model_convert("key", "regular\n"));
+}
+
+// ---- Text mode -------------------------------------------------------------
+
+TEST(TextModeTest, EnciphersTextAndDeciphersItBack)
+{
+    TempDir dir;
+    std::string f = dir.file("f");
+    std::string text;
+    for (int i = 0; i < 300; ++i)
+        text += "line " + std::to_string(i) + "\tof text\r\n";
+    write_file(f, text);
+    ProcessResult r = lumtar({"-t", "secret", f});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_TRUE(same_bytes(read_file(f), model_convert("secret", text)));
+    r = lumtar({"-t", "secret", f});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_TRUE(same_bytes(read_file(f), text));
+}
+
+TEST(TextModeTest, MismatchStopsTheRunWithTheFilesBeforeConverted)
+{
+    TempDir dir;
+    std::string before = dir.file("before"), binary = dir.file("binary"), after = dir.file("after");
+    write_file(before, "plain text\n");
+    // Random bytes are binary, and stay binary under any keystream.
+    std::string data = random_bytes(4096, 17);
+    ASSERT_NE(model_convert("key", data).substr(0, 2048).find_first_of(std::string("\0\x01\x02\x1f", 4)),
+              std::string::npos);
+    write_file(binary, data);
+    write_file(after, "also text\n");
+    ProcessResult r = lumtar({"-t", "key", before, binary, after});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, "\"" + binary + "\": not a text file or mistaken keycode.\n");
+    EXPECT_EQ(r.out, "exit!\n");
+    EXPECT_EQ(read_file(before), model_convert("key", "plain text\n"));
+    EXPECT_TRUE(same_bytes(read_file(binary), data));
+    EXPECT_EQ(read_file(after), "also text\n");
+}
+
+TEST(TextModeTest, EmptyFileIsAMismatch)
+{
+    TempDir dir;
+    std::string f = dir.file("empty");
+    write_file(f, "");
+    ProcessResult r = lumtar({"-t", "key", f});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, "\"" + f + "\": not a text file or mistaken keycode.\n");
+    EXPECT_EQ(r.out, "exit!\n");
+}
+
+// ---- Permissions -----------------------------------------------------------
+
+TEST(PermissionTest, ReadOnlyFilesAreConvertedAndTheirModeRestored)
+{
+    TempDir dir;
+    give_to_unprivileged(dir.path());
+    for (mode_t mode : {0444, 0400, 0555, 0440, 04444}) {
+        std::string f = dir.file("ro");
+        write_file(f, "protected\n");
+        give_to_unprivileged(f);
+        ASSERT_EQ(chmod(f.c_str(), mode), 0);
+        ProcessResult r = lumtar({"key", f}, unprivileged());
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_EQ(r.err, "");
+        EXPECT_EQ(mode_of(f), mode);
+        EXPECT_EQ(read_file(f), model_convert("key", "protected\n")) << std::oct << mode;
+        ASSERT_EQ(unlink(f.c_str()), 0);
+    }
+}
+
+TEST(PermissionTest, ModeIsRestoredAfterATextMismatch)
+{
+    TempDir dir;
+    give_to_unprivileged(dir.path());
+    std::string f = dir.file("ro");
+    write_file(f, "");
+    give_to_unprivileged(f);
+    ASSERT_EQ(chmod(f.c_str(), 0444), 0);
+    ProcessResult r = lumtar({"-t", "key", f}, unprivileged());
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(mode_of(f), 0444u);
+}
+
+TEST(PermissionTest, FileOfAnotherOwnerCannotBeMadeWritable)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to hand the file to another user";
+    TempDir dir;
+    ASSERT_EQ(chmod(dir.path().c_str(), 0777), 0);
+    std::string f = dir.file("roots");
+    write_file(f, "not yours\n");
+    ASSERT_EQ(chmod(f.c_str(), 0644), 0);
+    ProcessResult r = lumtar({"key", f}, unprivileged());
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "\"" + f + "\": can't change file mode to write.\n");
+    EXPECT_EQ(read_file(f), "not yours\n");
+    EXPECT_EQ(mode_of(f), 0644u);
+}
+
+TEST(PermissionTest, FileThatStaysUnopenableKeepsItsMode)
+{
+    // A running program cannot be opened for writing, whatever its mode.
+    TempDir dir;
+    std::string program = dir.file("sleeper");
+    write_file(program, read_file("/bin/sleep"));
+    ASSERT_EQ(chmod(program.c_str(), 0555), 0);
+    pid_t pid = testing_support::start_process({program, "30"}, dir.file("out"), dir.file("err"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ProcessResult r = lumtar({"key", program});
+    kill(pid, SIGKILL);
+    testing_support::wait_process(pid, dir.file("out"), dir.file("err"));
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, "can't open \"" + program + "\" to write.\n");
+    EXPECT_EQ(mode_of(program), 0555u);
+    EXPECT_TRUE(same_bytes(read_file(program), read_file("/bin/sleep")));
+}
+
+// ---- Large files, interruption and I/O errors -----------------------------
+
+// A directory for files of several GiB: memory-backed when it has room.
+std::string big_file_dir(const TempDir &fallback, std::uint64_t bytes)
+{
+    struct statvfs fs;
+    if (statvfs("/dev/shm", &fs) == 0 && fs.f_bavail * fs.f_frsize > 2 * bytes && access("/dev/shm", W_OK) == 0)
+        return "/dev/shm";
+    return fallback.path();
+}
+
+class BigFile {
+public:
+    explicit BigFile(const std::string &path) : path_(path) {}
+    ~BigFile() { unlink(path_.c_str()); }
+    const std::string &path() const { return path_; }
+
+    void write_at(std::uint64_t offset, const std::string &bytes)
+    {
+        int fd = open(path_.c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)),
+                  static_cast<ssize_t>(bytes.size()));
+        close(fd);
+    }
+    std::string read_at(std::uint64_t offset, std::size_t n) const
+    {
+        std::string bytes(n, '\0');
+        int fd = open(path_.c_str(), O_RDONLY);
+        EXPECT_GE(fd, 0);
+        EXPECT_EQ(pread(fd, bytes.data(), n, static_cast<off_t>(offset)), static_cast<ssize_t>(n));
+        close(fd);
+        return bytes;
+    }
+    void resize(std::uint64_t size) { ASSERT_EQ(truncate(path_.c_str(), static_cast<off_t>(size)), 0); }
+
+private:
+    std::string path_;
+};
+
+TEST(LargeFileTest, FilePast4GiBConvertsAndRestores)
+{
+    const std::uint64_t k4G = std::uint64_t{1} << 32, k2G = std::uint64_t{1} << 31;
+    const std::uint64_t size = k4G + 10000;
+    TempDir dir;
+    BigFile file(big_file_dir(dir, size) + "/lumtar-big-" + std::to_string(getpid()));
+    const std::string marker = random_bytes(200, 3);
+    const std::uint64_t marks[] = {0, k2G - 100, k4G - 100, size - 200};
+    for (std::uint64_t at : marks)
+        file.write_at(at, marker);
+    file.resize(size);
+
+    ProcessResult r = lumtar({"big key", file.path()});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    // The keystream has period 2^32: past 4 GiB it repeats the start.
+    std::string tail_plain = marker.substr(100) + std::string(size - k4G - 100, '\0');
+    tail_plain.replace(tail_plain.size() - 200, 200, marker);
+    EXPECT_TRUE(same_bytes(file.read_at(k4G, size - k4G), model_convert("big key", tail_plain)));
+    std::string head_plain = marker + std::string(10000 - 200, '\0');
+    EXPECT_TRUE(same_bytes(file.read_at(0, 10000), model_convert("big key", head_plain)));
+    EXPECT_NE(file.read_at(k2G - 100, 200), marker);
+
+    r = lumtar({"big key", file.path()});
+    ASSERT_EQ(r.exit_status, 0) << r.err;
+    for (std::uint64_t at : marks)
+        EXPECT_EQ(file.read_at(at, 200), marker) << at;
+    EXPECT_EQ(file.read_at(k2G + 100, 4096), std::string(4096, '\0'));
+    struct stat st;
+    ASSERT_EQ(stat(file.path().c_str(), &st), 0);
+    EXPECT_EQ(static_cast<std::uint64_t>(st.st_size), size);
+}
+
+std::uint64_t bytes_written_by(pid_t pid)
+{
+    std::ifstream io("/proc/" + std::to_string(pid) + "/io");
+    std::string name;
+    std::uint64_t value = 0;
+    while (io >> name >> value)
+        if (name == "wchar:")
+            return value;
+    return 0;
+}
+
+// True when the file holds the converted bytes before n and zeros after.
+::testing::AssertionResult converted_prefix(const BigFile &file, std::uint64_t size, std::uint64_t n,
+                                            const std::string &key)
+{
+    const std::size_t kStep = 64 << 20;
+    std::string expected = model_convert(key, std::string(n, '\0'));
+    for (std::uint64_t at = 0; at < size; at += kStep) {
+        std::size_t len = static_cast<std::size_t>(std::min<std::uint64_t>(kStep, size - at));
+        std::string got = file.read_at(at, len);
+        for (std::size_t i = 0; i < len; ++i) {
+            std::uint64_t p = at + i;
+            char want = p < n ? expected[p] : '\0';
+            if (got[i] != want)
+                return ::testing::AssertionFailure() << "byte " << p << " of a prefix of " << n;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+TEST(InterruptTest, StopsWithAConvertedPrefixThatMinusLUndoes)
+{
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        const std::uint64_t size = std::uint64_t{256} << 20;
+        TempDir dir;
+        BigFile file(big_file_dir(dir, size) + "/lumtar-int-" + std::to_string(getpid()));
+        file.write_at(0, "");
+        file.resize(size);
+        std::string out = dir.file("out"), err = dir.file("err");
+        pid_t pid = testing_support::start_process({LUMTAR_BINARY, "key", file.path()}, out, err);
+        while (bytes_written_by(pid) == 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        kill(pid, signal_number);
+        ProcessResult r = testing_support::wait_process(pid, out, err);
+
+        ASSERT_EQ(r.exit_status, 128 + signal_number) << "the whole file went through before the signal";
+        std::smatch m;
+        const std::regex message("\"(.*)\": interrupted; the first ([0-9]+) bytes are converted "
+                                 "\\(-l ([0-9]+) converts them back\\)\\.\n");
+        ASSERT_TRUE(std::regex_match(r.err, m, message)) << r.err;
+        EXPECT_EQ(m[1], file.path());
+        EXPECT_EQ(m[2], m[3]);
+        std::uint64_t n = std::stoull(m[2]);
+        EXPECT_GT(n, 0u);
+        EXPECT_LT(n, size);
+        EXPECT_TRUE(converted_prefix(file, size, n, "key"));
+
+        r = lumtar({"-l", m[2], "key", file.path()});
+        EXPECT_EQ(r.exit_status, 0) << r.err;
+        EXPECT_TRUE(converted_prefix(file, size, 0, "key"));
+    }
+}
+
+TEST(IoErrorTest, WriteErrorReportsTheExactConvertedCount)
+{
+    TempDir dir;
+    std::string f = dir.file("f"), later = dir.file("later");
+    std::string data = random_bytes(300000, 21);
+    write_file(f, data);
+    write_file(later, "untouched\n");
+    ProcessOptions limited;
+    // Writes past this offset fail with EFBIG; the first one goes through short.
+    limited.in_child = [] {
+        rlimit limit{100000, 100000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+    };
+    ProcessResult r = lumtar({"key", f, later}, limited);
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, "\"" + f + "\": I/O error (File too large); the first 100000 bytes are converted.\n");
+    EXPECT_EQ(r.out, "exit!\n");
+    std::string converted = model_convert("key", data);
+    EXPECT_TRUE(same_bytes(read_file(f), converted.substr(0, 100000) + data.substr(100000)));
+    EXPECT_EQ(read_file(later), "untouched\n");
+
+    r = lumtar({"-l", "100000", "key", f});
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_TRUE(same_bytes(read_file(f), data));
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+// A fresh directory for one test, removed with everything in it afterwards,
+// and small helpers for whole-file contents.
+#ifndef TESTS_SUPPORT_TEMP_DIR_H
+#define TESTS_SUPPORT_TEMP_DIR_H
+
+#include <string>
+
+namespace testing_support {
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir &) = delete;
+    TempDir &operator=(const TempDir &) = delete;
+
+    const std::string &path() const { return path_; }
+    // The path of a name inside the directory.
+    std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &content);
+
+}  // namespace testing_support
+
+#endif

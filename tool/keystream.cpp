@@ -1,0 +1,138 @@
+#include "keystream.h"
+
+#include <algorithm>
+
+namespace lumtar {
+namespace {
+
+constexpr std::uint32_t kMultiplier = 22695477;
+
+// x(n + k) = mul[k] * x(n) + add[k]: the generator's k-step jumps for every
+// offset inside a block, so the draws of a block are independent of each
+// other and the loop over them vectorises.
+struct JumpTable {
+    std::uint32_t mul[kBlockSize + 1];
+    std::uint32_t add[kBlockSize + 1];
+};
+
+constexpr JumpTable make_jump_table()
+{
+    JumpTable table{};
+    table.mul[0] = 1;
+    table.add[0] = 0;
+    for (std::size_t k = 1; k <= kBlockSize; ++k) {
+        table.mul[k] = table.mul[k - 1] * kMultiplier;
+        table.add[k] = table.add[k - 1] * kMultiplier + 1;
+    }
+    return table;
+}
+
+constexpr JumpTable kJump = make_jump_table();
+
+std::uint32_t seed_of(std::string_view key)
+{
+    std::uint32_t seed = 0;
+    for (unsigned char c : key.substr(0, 4))
+        seed = seed << 8 | c;
+    return seed;
+}
+
+[[gnu::always_inline]] inline void xor_keystream_loop(unsigned char *data, const unsigned char *key,
+                                                      std::size_t offset, std::size_t n,
+                                                      std::uint32_t state)
+{
+    const std::uint32_t *mul = kJump.mul + offset + 1;
+    const std::uint32_t *add = kJump.add + offset + 1;
+    for (std::size_t i = 0; i < n; ++i)
+        data[i] ^= key[i] ^ static_cast<unsigned char>((mul[i] * state + add[i]) >> 16);
+}
+
+KeystreamKernel best_kernel()
+{
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2"))
+        return xor_keystream_avx2;
+#endif
+    return xor_keystream_portable;
+}
+
+}  // namespace
+
+void xor_keystream_portable(unsigned char *data, const unsigned char *key, std::size_t offset,
+                            std::size_t n, std::uint32_t state)
+{
+    xor_keystream_loop(data, key, offset, n, state);
+}
+
+#if defined(__x86_64__)
+[[gnu::target("avx2")]] void xor_keystream_avx2(unsigned char *data, const unsigned char *key,
+                                                std::size_t offset, std::size_t n,
+                                                std::uint32_t state)
+{
+    xor_keystream_loop(data, key, offset, n, state);
+}
+#endif
+
+const KeystreamKernel xor_keystream = best_kernel();
+
+std::uint32_t generator_jump(std::uint32_t state, std::uint64_t n)
+{
+    // Square the one-step map x -> m*x + a until n is used up.
+    std::uint32_t m = kMultiplier, a = 1;
+    for (; n != 0; n >>= 1) {
+        if (n & 1)
+            state = state * m + a;
+        a = a * m + a;
+        m = m * m;
+    }
+    return state;
+}
+
+Keystream::Keystream(std::string_view key)
+    : seed_(seed_of(key))
+{
+    // An empty key runs on its copied terminator: one running byte.
+    if (key.empty())
+        key = std::string_view("", 1);
+    std::size_t len = key.size();
+    for (std::size_t i = 0; i < kBlockSize; ++i) {
+        std::size_t j = i % len;
+        base_[i] = static_cast<unsigned char>(static_cast<unsigned char>(key[j]) + i / len);
+        growth_[i] = static_cast<unsigned char>((kBlockSize - 1 - j) / len + 1);
+    }
+    running_ = base_;
+    state_ = seed_;
+}
+
+void Keystream::go_to_block(std::uint64_t block)
+{
+    if (block == block_ + 1) {
+        for (std::size_t i = 0; i < kBlockSize; ++i)
+            running_[i] = static_cast<unsigned char>(running_[i] + growth_[i]);
+        state_ = state_ * kJump.mul[kBlockSize] + kJump.add[kBlockSize];
+    } else {
+        // Only block mod 256 matters to bytes that grow by a fixed step.
+        auto times = static_cast<unsigned char>(block);
+        for (std::size_t i = 0; i < kBlockSize; ++i)
+            running_[i] = static_cast<unsigned char>(base_[i] + times * growth_[i]);
+        state_ = generator_jump(seed_, block * kBlockSize);
+    }
+    block_ = block;
+}
+
+void Keystream::apply(unsigned char *data, std::size_t n, std::uint64_t pos)
+{
+    while (n > 0) {
+        std::uint64_t block = pos / kBlockSize;
+        std::size_t offset = pos % kBlockSize;
+        std::size_t len = std::min(n, kBlockSize - offset);
+        if (block != block_)
+            go_to_block(block);
+        xor_keystream(data, running_.data() + offset, offset, len, state_);
+        data += len;
+        pos += len;
+        n -= len;
+    }
+}
+
+}  // namespace lumtar

@@ -1,0 +1,90 @@
+// lumtar: enciphers or deciphers files in place with a key.
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <string>
+
+#include "cipher.h"
+#include "convert.h"
+//TMP#include "lumlib/memory.h"
+#include "lumlib/messages.h"
+#include "usage.h"
+
+// The tool has no clean-up to run before a fatal exit of the library.
+//TMPvoid (*lumlib::endfun)() = nullptr;
+
+namespace {
+
+int usage_error()
+{
+    lumlib::errmsg("%s\n", lumtar::usage[2]);
+    return 1;
+}
+
+// Reads a number as atoi does (white space, a sign, the digits up to the
+// first non-digit, 0 without any), but into 64 bits and saturating.
+std::int64_t parse_length(const char *text)
+{
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    while (std::isspace(static_cast<unsigned char>(*text)))
+        ++text;
+    bool negative = *text == '-';
+    if (*text == '-' || *text == '+')
+        ++text;
+    std::int64_t value = 0;
+    for (; std::isdigit(static_cast<unsigned char>(*text)); ++text) {
+        int digit = *text - '0';
+        value = value > (kMax - digit) / 10 ? kMax : value * 10 + digit;
+    }
+    return negative ? -value : value;
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc == 2 && std::strcmp(argv[1], "-usage") == 0) {
+        lumtar::print_help(stdout);
+        return 0;
+    }
+    if (argc < 3)
+        return usage_error();
+
+    lumtar::Options options;
+    int arg = 1;
+    for (; arg < argc - 1; ++arg) {
+        if (std::strcmp(argv[arg], "-t") == 0) {
+            options.text_mode = true;
+        } else if (std::strcmp(argv[arg], "-l") == 0) {
+            options.limit = parse_length(argv[++arg]);
+            if (options.limit < 1)
+                return usage_error();
+        } else {
+            break;
+        }
+    }
+    if (arg >= argc - 1)
+        return usage_error();
+
+    // Keep a copy and blank the argument, so that the process list shows the
+    // key only for the instant before this.
+    std::string key = argv[arg];
+    std::memset(argv[arg], 0, key.size());
+    lumtar::key_text = key.c_str();
+
+    lumtar::catch_interruptions();
+    for (++arg; arg < argc; ++arg) {
+        switch (lumtar::convert_file(argv[arg], options)) {
+        case lumtar::Outcome::done:
+            break;
+        case lumtar::Outcome::failed:
+            std::printf("exit!\n");
+            return 1;
+        case lumtar::Outcome::interrupted:
+            return 128 + lumtar::interruption();
+        }
+    }
+    return 0;
+}
