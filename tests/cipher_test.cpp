@@ -203,9 +203,7 @@ TEST(TextTest, ClassifiesBlocks)
         {"a\x1f", false},    {std::string("\0", 1), false}, {"\x0b", false}, {"\x1b[0m", false},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(lumtar::is_text(reinterpret_cast<const unsigned char *>(c.bytes.data()),
-                                  static_cast<int>(c.bytes.size())),
-                  c.text)
+        EXPECT_EQ(lumtar::is_text(reinterpret_cast<const unsigned char *>(c.bytes.data()), c.bytes.size()), c.text)
             << testing::PrintToString(c.bytes);
 }
 

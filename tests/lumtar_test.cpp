@@ -549,28 +549,37 @@ TEST(InterruptTest, StopsWithAConvertedPrefixThatMinusLUndoes)
 
 TEST(IoErrorTest, WriteErrorReportsTheExactConvertedCount)
 {
-    TempDir dir;
-    std::string f = dir.file("f"), later = dir.file("later");
-    std::string data = random_bytes(300000, 21);
-    write_file(f, data);
-    write_file(later, "untouched\n");
-    ProcessOptions limited;
-    // Writes past this offset fail with EFBIG; the first one goes through short.
-    limited.in_child = [] {
-        rlimit limit{100000, 100000};
-        setrlimit(RLIMIT_FSIZE, &limit);
+    struct Case {
+        std::size_t size;
+        std::size_t fsize_limit;  // writes past this offset fail with EFBIG
     };
-    ProcessResult r = lumtar({"key", f, later}, limited);
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.err, "\"" + f + "\": I/O error (File too large); the first 100000 bytes are converted.\n");
-    EXPECT_EQ(r.out, "exit!\n");
-    std::string converted = model_convert("key", data);
-    EXPECT_TRUE(same_bytes(read_file(f), converted.substr(0, 100000) + data.substr(100000)));
-    EXPECT_EQ(read_file(later), "untouched\n");
+    // Inside the first chunk, and in a later one while the chunk after it
+    // is already read and transformed.
+    const Case cases[] = {{300000, 100000}, {(3 << 20) + 5, (3 << 19) + 7}};
+    for (const auto &c : cases) {
+        TempDir dir;
+        std::string f = dir.file("f"), later = dir.file("later");
+        std::string data = random_bytes(c.size, 21);
+        write_file(f, data);
+        write_file(later, "untouched\n");
+        ProcessOptions limited;
+        limited.in_child = [&c] {
+            rlimit limit{c.fsize_limit, c.fsize_limit};
+            setrlimit(RLIMIT_FSIZE, &limit);
+        };
+        ProcessResult r = lumtar({"key", f, later}, limited);
+        EXPECT_EQ(r.exit_status, 1);
+        EXPECT_EQ(r.err, "\"" + f + "\": I/O error (File too large); the first " + std::to_string(c.fsize_limit) +
+                             " bytes are converted.\n");
+        EXPECT_EQ(r.out, "exit!\n");
+        std::string converted = model_convert("key", data);
+        EXPECT_TRUE(same_bytes(read_file(f), converted.substr(0, c.fsize_limit) + data.substr(c.fsize_limit)));
+        EXPECT_EQ(read_file(later), "untouched\n");
 
-    r = lumtar({"-l", "100000", "key", f});
-    EXPECT_EQ(r.exit_status, 0);
-    EXPECT_TRUE(same_bytes(read_file(f), data));
+        r = lumtar({"-l", std::to_string(c.fsize_limit), "key", f});
+        EXPECT_EQ(r.exit_status, 0);
+        EXPECT_TRUE(same_bytes(read_file(f), data));
+    }
 }
 
 }  // namespace

@@ -3,8 +3,13 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cipher.h"
@@ -17,8 +22,9 @@ namespace {
 
 // Large transfers keep system calls rare; a multiple of the block size, so
 // that every block but a file's last is whole within one chunk.
-constexpr std::size_t kChunkSize = 1 << 20;
+constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 static_assert(kChunkSize % kBlockSize == 0);
+constexpr std::size_t kPageSize = 4096;
 
 volatile sig_atomic_t caught_signal = 0;
 
@@ -42,6 +48,7 @@ Outcome report_io_error(const char *name, int error, std::int64_t converted)
 
 Outcome report_interruption(const char *name, std::int64_t converted)
 {
+    // "-l 0" is no valid undo: say plainly that nothing changed.
     if (converted == 0)
         lumlib::errmsg("\"%s\": interrupted; the file is unchanged.\n", name);
     else
@@ -51,7 +58,7 @@ Outcome report_interruption(const char *name, std::int64_t converted)
 }
 
 // How much to read at offset: a chunk, but nothing past the limit except
-// the first block, which text mode looks at whole.
+// the first block, which text mode looks at whole. 0: nothing left to do.
 std::size_t read_size(std::int64_t offset, std::int64_t limit)
 {
     if (limit == -1)
@@ -60,50 +67,133 @@ std::size_t read_size(std::int64_t offset, std::int64_t limit)
     return static_cast<std::size_t>(std::min<std::int64_t>(wanted, kChunkSize));
 }
 
-// Runs the cipher over a chunk block by block; false on a text mismatch.
-bool cipher_chunk(const char *name, unsigned char *chunk, std::size_t n, std::int64_t offset,
-                  const Options &options)
+// One file converted by a few workers. Each takes the next chunk, reads and
+// transforms it, then waits for its turn to write: chunks are read and
+// transformed side by side but written strictly in file order, so the
+// converted part of the file is always a prefix whose end is known exactly.
+// Whatever stops the work (an error, a text mismatch, a signal) lets the
+// write in progress finish and no other begin.
+class Conversion {
+public:
+    Conversion(InPlaceFile &file, const Options &options) : file_(file), options_(options) {}
+
+    Outcome run(const char *name);
+
+private:
+    void work();
+    bool take_chunk(std::int64_t &offset, std::size_t &wanted);
+    bool wait_for_turn(std::int64_t offset);
+    void stop_with(int error, bool mismatch);
+    void finish_write(std::int64_t offset, std::size_t wanted, std::size_t read, Transfer put);
+
+    InPlaceFile &file_;
+    const Options &options_;
+    std::mutex mutex_;
+    std::condition_variable turn_changed_;
+    std::int64_t next_offset_ = 0;   // the next chunk to hand out
+    std::int64_t write_turn_ = 0;    // the chunk whose write comes next
+    std::int64_t converted_end_ = 0; // bytes [0, converted_end_) are converted on disk
+    bool no_more_chunks_ = false;
+    bool stopped_ = false;
+    bool mismatch_ = false;
+    int error_ = 0;
+};
+
+bool Conversion::take_chunk(std::int64_t &offset, std::size_t &wanted)
 {
-    std::size_t at = 0;
-    do {
-        int length = static_cast<int>(std::min(kBlockSize, n - at));
-        if (cipher_block(name, offset == 0 && at == 0, options.text_mode, chunk + at, length,
-                         offset + static_cast<std::int64_t>(at), options.limit) != 0)
-            return false;
-        at += static_cast<std::size_t>(length);
-    } while (at < n);
+    std::lock_guard lock(mutex_);
+    if (stopped_ || no_more_chunks_)
+        return false;
+    offset = next_offset_;
+    wanted = read_size(offset, options_.limit);
+    if (wanted == 0) {
+        no_more_chunks_ = true;
+        return false;
+    }
+    next_offset_ += static_cast<std::int64_t>(wanted);
     return true;
 }
 
-Outcome convert_open_file(InPlaceFile &file, const char *name, const Options &options)
+bool Conversion::wait_for_turn(std::int64_t offset)
 {
-    std::vector<unsigned char> chunk(kChunkSize);
-    std::int64_t offset = 0;
-    std::int64_t converted_end = 0;
-    for (;;) {
-        std::size_t wanted = read_size(offset, options.limit);
-        Transfer got = file.read_at(chunk.data(), wanted, static_cast<std::uint64_t>(offset));
-        if (got.error != 0)
-            return report_io_error(name, got.error, offset);
-        if (!cipher_chunk(name, chunk.data(), got.count, offset, options))
-            return Outcome::failed;
-        // Bytes past the limit are unchanged: they need no writing.
-        std::size_t converted = options.limit == -1
-            ? got.count
-            : static_cast<std::size_t>(std::clamp<std::int64_t>(options.limit - offset, 0,
-                                                                static_cast<std::int64_t>(got.count)));
-        Transfer put = file.write_at(chunk.data(), converted, static_cast<std::uint64_t>(offset));
-        if (put.error != 0)
-            return report_io_error(name, put.error, offset + static_cast<std::int64_t>(put.count));
-        converted_end = offset + static_cast<std::int64_t>(converted);
-        offset += static_cast<std::int64_t>(got.count);
-        if (got.count < wanted || (options.limit != -1 && offset >= options.limit))
-            break;
-        if (caught_signal != 0)
-            return report_interruption(name, converted_end);
+    std::unique_lock lock(mutex_);
+    turn_changed_.wait(lock, [&] { return stopped_ || write_turn_ == offset; });
+    return !stopped_;
+}
+
+void Conversion::stop_with(int error, bool mismatch)
+{
+    std::lock_guard lock(mutex_);
+    if (!stopped_) {
+        error_ = error;
+        mismatch_ = mismatch;
+        stopped_ = true;
     }
-    if (int error = file.close(); error != 0)
-        return report_io_error(name, error, converted_end);
+    turn_changed_.notify_all();
+}
+
+void Conversion::finish_write(std::int64_t offset, std::size_t wanted, std::size_t read, Transfer put)
+{
+    std::lock_guard lock(mutex_);
+    converted_end_ = offset + static_cast<std::int64_t>(put.count);
+    write_turn_ = offset + static_cast<std::int64_t>(wanted);
+    // A short read is the end of the file.
+    if (read < wanted)
+        no_more_chunks_ = true;
+    if (put.error != 0 && !stopped_) {
+        error_ = put.error;
+        stopped_ = true;
+    }
+    if (caught_signal != 0)
+        stopped_ = true;
+    turn_changed_.notify_all();
+}
+
+void Conversion::work()
+{
+    Keystream keystream(key_text);
+    std::unique_ptr<unsigned char[]> buffer(new (std::align_val_t{kPageSize}) unsigned char[kChunkSize]);
+    // The kernel copies into and out of a page-aligned buffer far faster.
+    unsigned char *chunk = buffer.get();
+    std::int64_t offset;
+    std::size_t wanted;
+    while (take_chunk(offset, wanted)) {
+        Transfer got = file_.read_at(chunk, wanted, static_cast<std::uint64_t>(offset));
+        bool text_ok = got.error != 0 ||
+            transform(keystream, offset == 0 && options_.text_mode, chunk, got.count, offset, options_.limit);
+        if (!wait_for_turn(offset))
+            return;
+        if (got.error != 0 || !text_ok) {
+            stop_with(got.error, !text_ok);
+            return;
+        }
+        // Bytes past the limit are unchanged: they need no writing.
+        std::size_t converted = convertible_length(got.count, offset, options_.limit);
+        finish_write(offset, wanted, got.count,
+                     file_.write_at(chunk, converted, static_cast<std::uint64_t>(offset)));
+    }
+}
+
+Outcome Conversion::run(const char *name)
+{
+    unsigned cores = std::thread::hardware_concurrency();
+    std::vector<std::thread> helpers;
+    for (unsigned i = 1; i < std::min(cores, 2u); ++i)
+        helpers.emplace_back([this] { work(); });
+    work();
+    for (auto &helper : helpers)
+        helper.join();
+
+    if (mismatch_) {
+        lumlib::errmsg("\"%s\": not a text file or mistaken keycode.\n", name);
+        return Outcome::failed;
+    }
+    if (error_ != 0)
+        return report_io_error(name, error_, converted_end_);
+    if (stopped_)
+        return report_interruption(name, converted_end_);
+    if (int error = file_.close(); error != 0)
+        return report_io_error(name, error, converted_end_);
     return Outcome::done;
 }
 
@@ -133,7 +223,7 @@ Outcome convert_file(const char *name, const Options &options)
     InPlaceFile file;
     switch (file.open(name)) {
     case OpenResult::opened:
-        return convert_open_file(file, name, options);
+        return Conversion(file, options).run(name);
     case OpenResult::not_regular:
         lumlib::errmsg("\"%s\": not a regular file.\n", name);
         break;

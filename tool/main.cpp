@@ -8,12 +8,12 @@
 
 #include "cipher.h"
 #include "convert.h"
-//TMP#include "lumlib/memory.h"
+#include "lumlib/memory.h"
 #include "lumlib/messages.h"
 #include "usage.h"
 
 // The tool has no clean-up to run before a fatal exit of the library.
-//TMPvoid (*lumlib::endfun)() = nullptr;
+void (*lumlib::endfun)() = nullptr;
 
 namespace {
 
