@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "ascii.h"
 #include "sjis.h"
 
 namespace lumlib {
@@ -10,11 +11,9 @@ namespace {
 
 using sjis::byte_at;
 
-// ASCII letter and digit classes of the C locale; bytes with the high bit
-// set belong to none, whatever locale the calling program has chosen.
-bool is_upper(unsigned char c) { return c >= 'A' && c <= 'Z'; }
-bool is_lower(unsigned char c) { return c >= 'a' && c <= 'z'; }
-bool is_alnum(unsigned char c) { return is_upper(c) || is_lower(c) || (c >= '0' && c <= '9'); }
+using ascii::is_alnum;
+using ascii::is_lower;
+using ascii::is_upper;
 
 unsigned char fold_lower(unsigned char c) { return is_upper(c) ? c + ('a' - 'A') : c; }
 unsigned char fold_upper(unsigned char c) { return is_lower(c) ? c - ('a' - 'A') : c; }

@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "ascii.h"
 #include "lumlib/strings.h"
 #include "sjis.h"
 
@@ -10,8 +11,6 @@ namespace {
 // Copies a string with its terminator; the buffers may overlap, so a caller
 // may name the path itself as one of sepname's outputs.
 void move_string(char *dst, const char *src) { std::memmove(dst, src, std::strlen(src) + 1); }
-
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
@@ -98,7 +97,7 @@ void clear(void *dst, int c, int count)
 
 int cutBackSpace(char *s)
 {
-    for (char *end = s + std::strlen(s); end != s && is_blank(end[-1]);)
+    for (char *end = s + std::strlen(s); end != s && ascii::is_blank(static_cast<unsigned char>(end[-1]));)
         *--end = '\0';
     return 0;
 }

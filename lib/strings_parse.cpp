@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "ascii.h"
 #include "sjis.h"
 
 namespace lumlib {
@@ -16,12 +17,10 @@ static_assert(sizeof(int) == 4 && sizeof(unsigned) == 4, "the routines work on 3
 
 using sjis::byte_at;
 
-// C-locale classes: bytes with the high bit set are neither digits nor
-// letters, whatever locale the calling program has chosen.
-bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
-bool is_letter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-bool is_blank(unsigned char c) { return c == ' ' || c == '\t'; }
-bool is_word(unsigned char c) { return is_letter(c) || is_digit(c) || c == '-' || c == '_' || c == '.'; }
+using ascii::is_blank;
+using ascii::is_digit;
+
+bool is_word(unsigned char c) { return ascii::is_alnum(c) || c == '-' || c == '_' || c == '.'; }
 bool is_path_word(unsigned char c) { return is_word(c) || c == '/' || c == '\\' || c == ':'; }
 
 // Moves over bytes while keep says so, never past the terminator.

@@ -34,11 +34,10 @@ public:
     // Holds the bytes and a terminator, plus `extra` bytes of room filled
     // with a byte other than the sentinel, so that moving them out shows.
     explicit Guarded(const std::string &bytes, size_t extra = 0)
-        : room_(bytes.size() + 1 + extra), buf_(room_ + kGuard, kSentinel)
+        : room_(bytes.size() + 1 + extra)
     {
-        std::fill(buf_.begin(), buf_.begin() + static_cast<std::ptrdiff_t>(room_), '~');
-        std::copy(bytes.begin(), bytes.end(), buf_.begin());
-        buf_[bytes.size()] = '\0';
+        std::string layout = bytes + '\0' + std::string(extra, '~') + std::string(kGuard, kSentinel);
+        buf_.assign(layout.begin(), layout.end());
         ASAN_POISON_MEMORY_REGION(guard(), kGuard);
     }
     ~Guarded() { ASAN_UNPOISON_MEMORY_REGION(guard(), kGuard); }
