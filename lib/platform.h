@@ -1,0 +1,29 @@
+// What the file helpers ask of the operating system, and nothing more. Each
+// system has one implementation beside the helpers (platform_posix.cpp);
+// a test may link a double in its place.
+#ifndef LUMLIB_PLATFORM_H
+#define LUMLIB_PLATFORM_H
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+namespace lumlib::platform {
+
+// Bytes free for the calling user on the file system that holds path;
+// empty when the system cannot tell.
+std::optional<double> free_bytes(const char *path);
+
+// The allocation unit (cluster) of the file system that holds path, in
+// bytes; empty when the system cannot tell.
+std::optional<std::uint64_t> cluster_size(const char *path);
+
+// Whether path names an existing directory.
+bool is_directory(const char *path);
+
+// Whether path names the very file that stream has open (links included).
+bool same_file(std::FILE *stream, const char *path);
+
+}  // namespace lumlib::platform
+
+#endif
