@@ -3,6 +3,7 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <memory>
@@ -26,7 +27,17 @@ constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 static_assert(kChunkSize % kBlockSize == 0);
 constexpr std::size_t kPageSize = 4096;
 
-volatile sig_atomic_t caught_signal = 0;
+// The kernel copies into and out of a page-aligned buffer far faster than
+// into an unaligned one.
+struct PageAlignedDelete {
+    void operator()(unsigned char *p) const { ::operator delete[](p, std::align_val_t{kPageSize}); }
+};
+using ChunkBuffer = std::unique_ptr<unsigned char[], PageAlignedDelete>;
+
+// Set by the signal handler, read by every worker: a lock-free atomic is
+// both safe in a handler and visible across threads.
+std::atomic<int> caught_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 void note_signal(int signal_number)
 {
@@ -152,8 +163,7 @@ void Conversion::finish_write(std::int64_t offset, std::size_t wanted, std::size
 void Conversion::work()
 {
     Keystream keystream(key_text);
-    std::unique_ptr<unsigned char[]> buffer(new (std::align_val_t{kPageSize}) unsigned char[kChunkSize]);
-    // The kernel copies into and out of a page-aligned buffer far faster.
+    ChunkBuffer buffer(new (std::align_val_t{kPageSize}) unsigned char[kChunkSize]);
     unsigned char *chunk = buffer.get();
     std::int64_t offset;
     std::size_t wanted;

@@ -54,6 +54,9 @@ std::uint32_t seed_of(std::string_view key)
 KeystreamKernel best_kernel()
 {
 #if defined(__x86_64__)
+    // This runs during static initialisation, possibly before the
+    // processor's features have been read.
+    __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2"))
         return xor_keystream_avx2;
 #endif
