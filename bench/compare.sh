@@ -1,7 +1,8 @@
 #!/bin/bash
 # Times lumtar side by side with dd (an in-place copy that does no work) and
 # with the block-by-block reference, on one page-cached file, and prints the
-# medians and the ratios to dd as a Markdown table.
+# medians and the ratios to dd as a Markdown table. lumtar runs twice: as it
+# is, and held to one core with taskset.
 #
 # Usage: bench/compare.sh [build-dir] [size-in-MiB] [runs]
 #   defaults: build/release 1024 5; the file lives in /dev/shm.
@@ -39,6 +40,7 @@ run() {
 for ((i = 0; i < runs; i++)); do
     run dd dd if="$file" of="$file" bs=1M conv=notrunc
     run lumtar "$lumtar" "bench key" "$file"
+    run "lumtar, one core" taskset -c 0 "$lumtar" "bench key" "$file"
     run reference "$reference" "bench key" "$file"
 done
 
@@ -49,7 +51,7 @@ echo "File: ${size_mib} MiB in /dev/shm, $runs runs each, medians; $(nproc) core
 echo
 echo "| program | median time | throughput | ratio to dd | peak memory |"
 echo "|---|---:|---:|---:|---:|"
-for name in dd lumtar reference; do
+for name in dd lumtar "lumtar, one core" reference; do
     ns=$(median <<<"${times[$name]}")
     awk -v name="$name" -v ns="$ns" -v dd="$dd_ns" -v mib="$size_mib" -v kib="${peak[$name]}" 'BEGIN {
         printf "| %s | %.3f s | %.0f MiB/s | %.2f | %.1f MiB |\n", name, ns / 1e9, mib / (ns / 1e9), dd / ns, kib / 1024

@@ -1,5 +1,6 @@
 #include "convert.h"
 
+#include <sched.h>
 #include <signal.h>
 
 #include <algorithm>
@@ -66,6 +67,19 @@ Outcome report_interruption(const char *name, std::int64_t converted)
         lumlib::errmsg("\"%s\": interrupted; the first %s bytes are converted (-l %s converts them back).\n",
                        name, count_text(converted).c_str(), count_text(converted).c_str());
     return Outcome::interrupted;
+}
+
+// Writes go one at a time, in file order: two workers keep a read and a
+// transform under way beside the write in progress.
+constexpr int kMaxWorkers = 2;
+
+// The cores this process may run on (taskset and container limits count).
+int usable_cores()
+{
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    return std::max(1, CPU_COUNT(&set));
 }
 
 // How much to read at offset: a chunk, but nothing past the limit except
@@ -186,9 +200,8 @@ void Conversion::work()
 
 Outcome Conversion::run(const char *name)
 {
-    unsigned cores = std::thread::hardware_concurrency();
     std::vector<std::thread> helpers;
-    for (unsigned i = 1; i < std::min(cores, 2u); ++i)
+    for (int i = 1; i < std::min(usable_cores(), kMaxWorkers); ++i)
         helpers.emplace_back([this] { work(); });
     work();
     for (auto &helper : helpers)
