@@ -1,5 +1,6 @@
 #include <benchmark/benchmark.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -9,14 +10,24 @@
 namespace {
 
 constexpr std::size_t kBufferSize = 1 << 20;
+
+// Page-aligned, as the tool's chunk buffers are.
+struct Buffer {
+    std::vector<unsigned char> bytes = std::vector<unsigned char>(kBufferSize + 4096);
+    unsigned char *data()
+    {
+        auto at = reinterpret_cast<std::uintptr_t>(bytes.data());
+        return bytes.data() + (4096 - at % 4096) % 4096;
+    }
+};
 const std::string kKey = "benchmark key";
 
 void BM_Reference(benchmark::State &state)
 {
-    std::vector<unsigned char> buf(kBufferSize);
+    Buffer buf;
     for (auto _ : state) {
         testing_support::CipherModel model(kKey);
-        for (std::size_t at = 0; at < buf.size(); at += lumtar::kBlockSize)
+        for (std::size_t at = 0; at < kBufferSize; at += lumtar::kBlockSize)
             model.block(buf.data() + at, lumtar::kBlockSize, static_cast<std::int64_t>(at), -1);
         benchmark::DoNotOptimize(buf.data());
     }
@@ -26,10 +37,11 @@ void BM_Reference(benchmark::State &state)
 // A whole buffer through the keystream, with the given kernel for each block.
 void run_kernel(benchmark::State &state, lumtar::KeystreamKernel kernel)
 {
-    std::vector<unsigned char> buf(kBufferSize), key(lumtar::kBlockSize, 0x5A);
+    Buffer buf;
+    alignas(64) unsigned char key[lumtar::kBlockSize] = {0x5A};
     for (auto _ : state) {
-        for (std::size_t at = 0; at < buf.size(); at += lumtar::kBlockSize)
-            kernel(buf.data() + at, key.data(), 0, lumtar::kBlockSize, static_cast<std::uint32_t>(at));
+        for (std::size_t at = 0; at < kBufferSize; at += lumtar::kBlockSize)
+            kernel(buf.data() + at, key, nullptr, 0, lumtar::kBlockSize, static_cast<std::uint32_t>(at));
         benchmark::DoNotOptimize(buf.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBufferSize);
@@ -55,12 +67,12 @@ BENCHMARK(BM_KernelAvx2);
 // What the tool does per chunk: the kernel plus the running key's update.
 void BM_KeystreamApply(benchmark::State &state)
 {
-    std::vector<unsigned char> buf(kBufferSize);
+    Buffer buf;
     lumtar::Keystream keystream(kKey);
     std::uint64_t pos = 0;
     for (auto _ : state) {
-        keystream.apply(buf.data(), buf.size(), pos);
-        pos += buf.size();
+        keystream.apply(buf.data(), kBufferSize, pos);
+        pos += kBufferSize;
         benchmark::DoNotOptimize(buf.data());
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kBufferSize);

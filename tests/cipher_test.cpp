@@ -177,16 +177,19 @@ TEST(KeystreamTest, KernelsAgreeBitForBit)
     if (!__builtin_cpu_supports("avx2"))
         GTEST_SKIP() << "no AVX2 on this processor";
     std::mt19937 rng(3);
-    for (int trial = 0; trial < 500; ++trial) {
+    auto bytes = [](std::string &s) { return reinterpret_cast<unsigned char *>(s.data()); };
+    for (int trial = 0; trial < 1000; ++trial) {
         std::size_t offset = rng() % lumtar::kBlockSize;
         std::size_t n = rng() % (lumtar::kBlockSize - offset + 1);
-        std::string key = random_bytes(rng, n), data = random_bytes(rng, n);
-        std::string portable = data, avx2 = data;
+        std::string key = random_bytes(rng, n), data = random_bytes(rng, n), growth = random_bytes(rng, n);
+        std::string portable = data, avx2 = data, portable_key = key, avx2_key = key;
         std::uint32_t state = rng();
-        auto bytes = [](std::string &s) { return reinterpret_cast<unsigned char *>(s.data()); };
-        lumtar::xor_keystream_portable(bytes(portable), bytes(key), offset, n, state);
-        lumtar::xor_keystream_avx2(bytes(avx2), bytes(key), offset, n, state);
+        // Half the calls also move the running key on.
+        const unsigned char *grow = trial % 2 ? bytes(growth) : nullptr;
+        lumtar::xor_keystream_portable(bytes(portable), bytes(portable_key), grow, offset, n, state);
+        lumtar::xor_keystream_avx2(bytes(avx2), bytes(avx2_key), grow, offset, n, state);
         ASSERT_EQ(portable, avx2) << "offset " << offset << ", " << n << " bytes";
+        ASSERT_EQ(portable_key, avx2_key) << "offset " << offset << ", " << n << " bytes";
     }
 }
 #endif

@@ -41,14 +41,17 @@ std::uint32_t seed_of(std::string_view key)
     return seed;
 }
 
-[[gnu::always_inline]] inline void xor_keystream_loop(unsigned char *data, const unsigned char *key,
-                                                      std::size_t offset, std::size_t n,
-                                                      std::uint32_t state)
+[[gnu::always_inline]] inline void xor_keystream_loop(unsigned char *data, unsigned char *key,
+                                                      const unsigned char *growth, std::size_t offset,
+                                                      std::size_t n, std::uint32_t state)
 {
     const std::uint32_t *mul = kJump.mul + offset + 1;
     const std::uint32_t *add = kJump.add + offset + 1;
     for (std::size_t i = 0; i < n; ++i)
         data[i] ^= key[i] ^ static_cast<unsigned char>((mul[i] * state + add[i]) >> 16);
+    if (growth != nullptr)
+        for (std::size_t i = 0; i < n; ++i)
+            key[i] = static_cast<unsigned char>(key[i] + growth[i]);
 }
 
 KeystreamKernel best_kernel()
@@ -65,45 +68,65 @@ KeystreamKernel best_kernel()
 
 }  // namespace
 
-void xor_keystream_portable(unsigned char *data, const unsigned char *key, std::size_t offset,
-                            std::size_t n, std::uint32_t state)
+void xor_keystream_portable(unsigned char *data, unsigned char *key, const unsigned char *growth,
+                            std::size_t offset, std::size_t n, std::uint32_t state)
 {
-    xor_keystream_loop(data, key, offset, n, state);
+    xor_keystream_loop(data, key, growth, offset, n, state);
 }
 
 #if defined(__x86_64__)
+namespace {
+
+// Byte shuffles that take bits 16-23 of the four states in each half of a
+// stream to bytes 4k..4k+3 of that half, and zero the rest.
+struct PickMasks {
+    alignas(32) signed char bytes[4][32];
+};
+
+constexpr PickMasks make_pick_masks()
+{
+    PickMasks masks{};
+    for (int k = 0; k < 4; ++k)
+        for (int b = 0; b < 32; ++b)
+            masks.bytes[k][b] = static_cast<signed char>(b % 16 / 4 == k ? 4 * (b % 4) + 2 : -128);
+    return masks;
+}
+
+constexpr PickMasks kPick = make_pick_masks();
+
+// Table entries p..p+3 in the low half, p+16..p+19 in the high half: the
+// positions of one stream.
+[[gnu::target("avx2")]] __m256i halves(const std::uint32_t *table, std::size_t p)
+{
+    return _mm256_set_m128i(_mm_loadu_si128(reinterpret_cast<const __m128i *>(table + p + 16)),
+                            _mm_loadu_si128(reinterpret_cast<const __m128i *>(table + p)));
+}
+
+}  // namespace
+
 // Eight interleaved generator streams, each stepping 64 draws at a time, so
 // that no multiply waits for the one before it and no jump table is read in
 // the loop. Stream k < 4 holds, in its low half, positions 4k..4k+3 and in
 // its high half positions 16+4k..16+4k+3 of a 32-byte group; streams 4-7
 // the same for the second group. One byte shuffle per stream then drops
 // bits 16-23 of each state straight into their place in the group.
-[[gnu::target("avx2")]] void xor_keystream_avx2(unsigned char *data, const unsigned char *key,
-                                                std::size_t offset, std::size_t n,
-                                                std::uint32_t state)
+[[gnu::target("avx2")]] void xor_keystream_avx2(unsigned char *data, unsigned char *key,
+                                                const unsigned char *growth, std::size_t offset,
+                                                std::size_t n, std::uint32_t state)
 {
     constexpr std::size_t kStep = 64;
     std::size_t i = 0;
     if (n >= kStep) {
         const std::uint32_t *mul = kJump.mul + offset + 1;
         const std::uint32_t *add = kJump.add + offset + 1;
+        const __m256i start = _mm256_set1_epi32(static_cast<int>(state));
         __m256i x[8], pick[4];
-        for (int k = 0; k < 8; ++k) {
-            alignas(32) std::uint32_t lanes[8];
-            for (int j = 0; j < 8; ++j) {
-                std::size_t p = 32 * (k / 4) + 16 * (j / 4) + 4 * (k % 4) + j % 4;
-                lanes[j] = mul[p] * state + add[p];
-            }
-            x[k] = _mm256_load_si256(reinterpret_cast<const __m256i *>(lanes));
+        for (std::size_t k = 0; k < 8; ++k) {
+            std::size_t p = 32 * (k / 4) + 4 * (k % 4);
+            x[k] = _mm256_add_epi32(_mm256_mullo_epi32(halves(mul, p), start), halves(add, p));
         }
-        for (int k = 0; k < 4; ++k) {
-            alignas(32) signed char lanes[32];
-            for (int b = 0; b < 32; ++b) {
-                int in_lane = b % 16;
-                lanes[b] = static_cast<signed char>(in_lane / 4 == k ? 4 * (in_lane % 4) + 2 : -128);
-            }
-            pick[k] = _mm256_load_si256(reinterpret_cast<const __m256i *>(lanes));
-        }
+        for (int k = 0; k < 4; ++k)
+            pick[k] = _mm256_load_si256(reinterpret_cast<const __m256i *>(kPick.bytes[k]));
         const __m256i step_mul = _mm256_set1_epi32(static_cast<int>(kJump.mul[kStep]));
         const __m256i step_add = _mm256_set1_epi32(static_cast<int>(kJump.add[kStep]));
         for (; i + kStep <= n; i += kStep) {
@@ -113,15 +136,19 @@ void xor_keystream_portable(unsigned char *data, const unsigned char *key, std::
                     _mm256_or_si256(_mm256_shuffle_epi8(s[0], pick[0]), _mm256_shuffle_epi8(s[1], pick[1])),
                     _mm256_or_si256(_mm256_shuffle_epi8(s[2], pick[2]), _mm256_shuffle_epi8(s[3], pick[3])));
                 auto *d = reinterpret_cast<__m256i *>(data + i + 32 * g);
-                auto *kb = reinterpret_cast<const __m256i *>(key + i + 32 * g);
-                __m256i stream = _mm256_xor_si256(bytes, _mm256_loadu_si256(kb));
-                _mm256_storeu_si256(d, _mm256_xor_si256(_mm256_loadu_si256(d), stream));
+                auto *kb = reinterpret_cast<__m256i *>(key + i + 32 * g);
+                __m256i running = _mm256_loadu_si256(kb);
+                _mm256_storeu_si256(d, _mm256_xor_si256(_mm256_loadu_si256(d), _mm256_xor_si256(bytes, running)));
+                if (growth != nullptr) {
+                    auto *gb = reinterpret_cast<const __m256i *>(growth + i + 32 * g);
+                    _mm256_storeu_si256(kb, _mm256_add_epi8(running, _mm256_loadu_si256(gb)));
+                }
             }
             for (auto &v : x)
                 v = _mm256_add_epi32(_mm256_mullo_epi32(v, step_mul), step_add);
         }
     }
-    xor_keystream_loop(data + i, key + i, offset + i, n - i, state);
+    xor_keystream_loop(data + i, key + i, growth != nullptr ? growth + i : nullptr, offset + i, n - i, state);
 }
 #endif
 
@@ -158,17 +185,11 @@ Keystream::Keystream(std::string_view key)
 
 void Keystream::go_to_block(std::uint64_t block)
 {
-    if (block == block_ + 1) {
-        for (std::size_t i = 0; i < kBlockSize; ++i)
-            running_[i] = static_cast<unsigned char>(running_[i] + growth_[i]);
-        state_ = state_ * kJump.mul[kBlockSize] + kJump.add[kBlockSize];
-    } else {
-        // Only block mod 256 matters to bytes that grow by a fixed step.
-        auto times = static_cast<unsigned char>(block);
-        for (std::size_t i = 0; i < kBlockSize; ++i)
-            running_[i] = static_cast<unsigned char>(base_[i] + times * growth_[i]);
-        state_ = generator_jump(seed_, block * kBlockSize);
-    }
+    // Only block mod 256 matters to bytes that grow by a fixed step.
+    auto times = static_cast<unsigned char>(block);
+    for (std::size_t i = 0; i < kBlockSize; ++i)
+        running_[i] = static_cast<unsigned char>(base_[i] + times * growth_[i]);
+    state_ = generator_jump(seed_, block * kBlockSize);
     block_ = block;
 }
 
@@ -180,7 +201,14 @@ void Keystream::apply(unsigned char *data, std::size_t n, std::uint64_t pos)
         std::size_t len = std::min(n, kBlockSize - offset);
         if (block != block_)
             go_to_block(block);
-        xor_keystream(data, running_.data() + offset, offset, len, state_);
+        // A whole block moves the key state on to the next one in the same
+        // pass, as a file is read; a part of one leaves it where it is.
+        bool whole = len == kBlockSize;
+        xor_keystream(data, running_.data() + offset, whole ? growth_.data() : nullptr, offset, len, state_);
+        if (whole) {
+            state_ = state_ * kJump.mul[kBlockSize] + kJump.add[kBlockSize];
+            ++block_;
+        }
         data += len;
         pos += len;
         n -= len;

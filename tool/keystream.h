@@ -36,7 +36,7 @@ private:
     std::array<unsigned char, kBlockSize> base_{};
     std::array<unsigned char, kBlockSize> growth_{};
     // The running key and generator state at the start of block_.
-    std::array<unsigned char, kBlockSize> running_{};
+    alignas(64) std::array<unsigned char, kBlockSize> running_{};
     std::uint64_t block_ = 0;
     std::uint32_t state_ = 0;
     std::uint32_t seed_ = 0;
@@ -47,16 +47,17 @@ std::uint32_t generator_jump(std::uint32_t state, std::uint64_t n);
 
 // data[i] ^= key[i] ^ low byte of (draw offset + i + 1 from state), for
 // i < n, where state is the generator at the start of a block and
-// offset + n <= kBlockSize. Two builds of one loop: the portable one, and
-// on x86-64 one for AVX2; xor_keystream picks the best that the processor
-// runs.
-using KeystreamKernel = void (*)(unsigned char *data, const unsigned char *key, std::size_t offset,
-                                 std::size_t n, std::uint32_t state);
-void xor_keystream_portable(unsigned char *data, const unsigned char *key, std::size_t offset,
-                            std::size_t n, std::uint32_t state);
+// offset + n <= kBlockSize. Unless growth is null, key[i] += growth[i]
+// afterwards, which moves a whole block's running key on to the next
+// block's. The portable kernel, and on x86-64 one for AVX2; xor_keystream
+// picks the best that the processor runs.
+using KeystreamKernel = void (*)(unsigned char *data, unsigned char *key, const unsigned char *growth,
+                                 std::size_t offset, std::size_t n, std::uint32_t state);
+void xor_keystream_portable(unsigned char *data, unsigned char *key, const unsigned char *growth,
+                            std::size_t offset, std::size_t n, std::uint32_t state);
 #if defined(__x86_64__)
-void xor_keystream_avx2(unsigned char *data, const unsigned char *key, std::size_t offset,
-                        std::size_t n, std::uint32_t state);
+void xor_keystream_avx2(unsigned char *data, unsigned char *key, const unsigned char *growth,
+                        std::size_t offset, std::size_t n, std::uint32_t state);
 #endif
 extern const KeystreamKernel xor_keystream;
 
