@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "sjis.h"
+#include "lumlib/strings.h"
 
 namespace lumlib {
 
@@ -30,10 +30,7 @@ FILE *const kStdoutMarker = reinterpret_cast<FILE *>(-1);
 // so the second byte of a two-byte character never counts.
 bool has_conversion(const char *format)
 {
-    for (const char *p = format; *p != '\0'; p += sjis::char_len(p))
-        if (*p == '%')
-            return true;
-    return false;
+    return Strchr(format, '%') != nullptr;
 }
 
 // Appends up to n bytes, never past the headroom.

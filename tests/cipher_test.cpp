@@ -31,6 +31,16 @@ std::string random_key(std::mt19937 &rng, std::size_t n)
     return key;
 }
 
+// A block is text when no byte is a control character other than tab, line
+// feed and carriage return.
+bool model_is_text(const std::string &block)
+{
+    for (unsigned char c : block)
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            return false;
+    return true;
+}
+
 // The file through cipher_block, block by block, as the tool feeds it.
 std::string tool_convert(const std::string &key, std::string data, std::int64_t limit = -1,
                          int text_mode = 0, int *result = nullptr)
@@ -125,9 +135,20 @@ TEST(CipherTest, MatchesTheModelForKeysSizesAndLimits)
             std::string data = random_bytes(rng, size);
             std::int64_t limits[] = {-1, 1, 2047, 2048, 2049, static_cast<std::int64_t>(1 + rng() % (size + 1)),
                                      static_cast<std::int64_t>(size + 1000)};
-            for (std::int64_t limit : limits)
-                ASSERT_EQ(tool_convert(key, data, limit), model_convert(key, data, limit))
+            for (std::int64_t limit : limits) {
+                std::string expected = model_convert(key, data, limit);
+                ASSERT_EQ(tool_convert(key, data, limit), expected)
                     << "key length " << key_length << ", size " << size << ", limit " << limit;
+                // Text mode transforms the same and fails exactly when the
+                // first block keeps its class.
+                int result = 0;
+                testing::internal::CaptureStderr();
+                std::string text_mode_output = tool_convert(key, data, limit, 1, &result);
+                testing::internal::GetCapturedStderr();
+                ASSERT_EQ(text_mode_output, expected);
+                bool kept = model_is_text(data.substr(0, 2048)) == model_is_text(expected.substr(0, 2048));
+                ASSERT_EQ(result, kept ? -1 : 0) << "key length " << key_length << ", size " << size;
+            }
         }
     }
 }

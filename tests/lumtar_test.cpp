@@ -501,22 +501,35 @@ TEST(LargeFileTest, FilePast4GiBConvertsAndRestores)
     return ::testing::AssertionSuccess();
 }
 
+std::string command_line_of(pid_t pid)
+{
+    return read_file("/proc/" + std::to_string(pid) + "/cmdline");
+}
+
+// A read-only file of an unprivileged user, interrupted by each signal: the
+// converted part is a prefix of the length the message gives, "-l" with it
+// undoes it, and the mode comes back.
 TEST(InterruptTest, StopsWithAConvertedPrefixThatMinusLUndoes)
 {
+    const std::string key = "s3cr3t-k3y";
     for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         const std::uint64_t size = std::uint64_t{256} << 20;
         TempDir dir;
         BigFile file(big_file_dir(dir, size) + "/lumtar-int-" + std::to_string(getpid()));
         file.write_at(0, "");
         file.resize(size);
+        give_to_unprivileged(file.path());
+        ASSERT_EQ(chmod(file.path().c_str(), 0444), 0);
         std::string out = dir.file("out"), err = dir.file("err");
-        pid_t pid = testing_support::start_process({LUMTAR_BINARY, "key", file.path()}, out, err);
+        pid_t pid = testing_support::start_process({LUMTAR_BINARY, key, file.path()}, out, err, unprivileged());
         // The first chunk on disk shows that the conversion is under way.
         while (file.read_at(0, 64) == std::string(64, '\0'))
             std::this_thread::sleep_for(std::chrono::microseconds(200));
+        std::string command_line = command_line_of(pid);
         kill(pid, signal_number);
         ProcessResult r = testing_support::wait_process(pid, out, err);
 
+        EXPECT_EQ(command_line.find(key), std::string::npos) << "the key is still in the process list";
         ASSERT_EQ(r.exit_status, 128 + signal_number) << "the whole file went through before the signal";
         // The count is whatever the signal met; the message must name it
         // exactly and the file must agree with it.
@@ -527,11 +540,13 @@ TEST(InterruptTest, StopsWithAConvertedPrefixThatMinusLUndoes)
         std::uint64_t n = std::stoull(count);
         EXPECT_GT(n, 0u);
         EXPECT_LT(n, size);
-        EXPECT_TRUE(converted_prefix(file, size, n, "key"));
+        EXPECT_TRUE(converted_prefix(file, size, n, key));
+        EXPECT_EQ(mode_of(file.path()), 0444u);
 
-        r = lumtar({"-l", count, "key", file.path()});
+        r = lumtar({"-l", count, key, file.path()}, unprivileged());
         EXPECT_EQ(r.exit_status, 0) << r.err;
-        EXPECT_TRUE(converted_prefix(file, size, 0, "key"));
+        EXPECT_TRUE(converted_prefix(file, size, 0, key));
+        EXPECT_EQ(mode_of(file.path()), 0444u);
     }
 }
 
@@ -550,7 +565,10 @@ TEST(IoErrorTest, WriteErrorReportsTheExactConvertedCount)
         std::string data = random_bytes(c.size, 21);
         write_file(f, data);
         write_file(later, "untouched\n");
-        ProcessOptions limited;
+        give_to_unprivileged(dir.path());
+        give_to_unprivileged(f);
+        ASSERT_EQ(chmod(f.c_str(), 0400), 0);
+        ProcessOptions limited = unprivileged();
         limited.in_child = [&c] {
             rlimit limit{c.fsize_limit, c.fsize_limit};
             setrlimit(RLIMIT_FSIZE, &limit);
@@ -563,8 +581,9 @@ TEST(IoErrorTest, WriteErrorReportsTheExactConvertedCount)
         std::string converted = model_convert("key", data);
         EXPECT_TRUE(same_bytes(read_file(f), converted.substr(0, c.fsize_limit) + data.substr(c.fsize_limit)));
         EXPECT_EQ(read_file(later), "untouched\n");
+        EXPECT_EQ(mode_of(f), 0400u);
 
-        r = lumtar({"-l", std::to_string(c.fsize_limit), "key", f});
+        r = lumtar({"-l", std::to_string(c.fsize_limit), "key", f}, unprivileged());
         EXPECT_EQ(r.exit_status, 0);
         EXPECT_TRUE(same_bytes(read_file(f), data));
     }

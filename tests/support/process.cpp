@@ -16,8 +16,8 @@ namespace testing_support {
 namespace {
 
 // Sets up the child's environment and replaces it with the program; never
-// returns. Only async-signal-safe calls matter little here: the test
-// process is single-threaded when it forks.
+// returns. The test process is single-threaded when it forks, so the child
+// may call what it likes before exec.
 [[noreturn]] void exec_child(const std::vector<std::string> &argv, const ProcessOptions &options)
 {
     for (const auto &entry : options.env)
