@@ -160,7 +160,10 @@ void Conversion::stop_with(int error, bool mismatch)
 void Conversion::finish_write(std::int64_t offset, std::size_t wanted, std::size_t read, Transfer put)
 {
     std::lock_guard lock(mutex_);
-    converted_end_ = offset + static_cast<std::int64_t>(put.count);
+    // A chunk handed out past the end of the file writes nothing and must
+    // not move the end of the converted part.
+    if (put.count > 0)
+        converted_end_ = offset + static_cast<std::int64_t>(put.count);
     write_turn_ = offset + static_cast<std::int64_t>(wanted);
     // A short read is the end of the file.
     if (read < wanted)
