@@ -241,7 +241,6 @@ void expect_failures(const std::vector<FailingRequest> &cases, bool exhaust)
 
 constexpr int kInitial = INT_MAX;
 
-TEST(MemoryDeathTest, InitialTerminateSizeIsIntMax) { EXPECT_EQ(lumlib::terminate_size, INT_MAX); }
 
 // Requests the allocator refuses because memory is gone: the address space
 // is capped in the child.
