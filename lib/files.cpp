@@ -17,7 +17,10 @@ constexpr int kFallbackBufferSize = 1024;
 // Mode 1 must never overwrite: creating exclusively refuses an existing
 // destination even when it is write-only, and leaves no window between a
 // check and the creation.
-const char *destination_mode(int mode) { return mode == 1 ? "wbx" : "wb"; }
+FILE *open_destination(const char *path, int mode)
+{
+    return mode == 1 ? platform::create_new(path) : std::fopen(path, "wb");
+}
 
 bool has_drive_prefix(const char *path) { return path[0] != '\0' && path[1] == ':'; }
 
@@ -50,7 +53,7 @@ int copyFile(const char *src, const char *dst, int mode)
     if (size == 0)
         size = kFallbackBufferSize;
     char *buf = static_cast<char *>(getmem(size));
-    FILE *out = buf != nullptr ? std::fopen(dst, destination_mode(mode)) : nullptr;
+    FILE *out = buf != nullptr ? open_destination(dst, mode) : nullptr;
     if (out == nullptr) {
         freeMem(buf);
         std::fclose(in);

@@ -9,9 +9,6 @@ namespace lumlib {
 
 int terminate_size = 0x7FFFFFFF;
 
-// Weak, so that a program's own definition replaces it at link time.
-__attribute__((weak)) void (*endfun)() = nullptr;
-
 namespace {
 
 // The size message of a failed request: whole bytes up to 1000, else

@@ -1,6 +1,6 @@
 // What the file helpers ask of the operating system, and nothing more. Each
-// system has one implementation beside the helpers (platform_posix.cpp);
-// a test may link a double in its place.
+// system has one implementation beside the helpers (platform_posix.cpp,
+// platform_win32.cpp); a test may link a double in its place.
 #ifndef LUMLIB_PLATFORM_H
 #define LUMLIB_PLATFORM_H
 
@@ -23,6 +23,11 @@ bool is_directory(const char *path);
 
 // Whether path names the very file that stream has open (links included).
 bool same_file(std::FILE *stream, const char *path);
+
+// A new file at path, open for writing in binary mode; null when path
+// exists already or cannot be created. No other file can take the name
+// between the check and the creation.
+std::FILE *create_new(const char *path);
 
 }  // namespace lumlib::platform
 

@@ -76,4 +76,6 @@ bool same_file(std::FILE *stream, const char *path)
            open_file.st_ino == named.st_ino;
 }
 
+std::FILE *create_new(const char *path) { return std::fopen(path, "wbx"); }
+
 }  // namespace lumlib::platform

@@ -1,9 +1,11 @@
 // File copying and free-space checks.
 //
-// The figures are those of the file system that holds a path: the path
-// itself if it exists, else its nearest existing ancestor. Problems are
-// reported through errmsg; no routine here ends the process (only getmem,
-// for the copy buffer, may).
+// The figures are those of the place that holds a path. On POSIX systems
+// that is the file system of the path itself if it exists, else of its
+// nearest existing ancestor; on Windows, the drive that the path names
+// ("D:" in "D:\x" or "D:x"), or the current drive for a path without a
+// drive prefix. Problems are reported through errmsg; no routine here ends
+// the process (only getmem, for the copy buffer, may).
 #ifndef LUMLIB_FILES_H
 #define LUMLIB_FILES_H
 

@@ -16,8 +16,8 @@ namespace lumlib {
 extern int terminate_size;
 
 // Cleanup run just before a fatal exit (not by getmemLock); null for none.
-// The library holds a weak null definition, so a program without cleanup
-// need not define it; a program's own definition takes its place.
+// The library holds a null default, so a program without cleanup need not
+// define it; a program's own definition takes its place.
 extern void (*endfun)();
 
 // A zero-filled block of size bytes. On failure writes
