@@ -1,18 +1,15 @@
 #include "lumlib/memory.h"
 
-#include <malloc.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <string>
+
+#include "support/system.h"
 
 namespace {
 
@@ -71,9 +68,9 @@ bool all_zero(const void *block, size_t size)
 void expect_block_size(void *block, size_t size)
 {
     if (kAddressSanitizer)
-        EXPECT_EQ(malloc_usable_size(block), size);
+        EXPECT_EQ(testing_support::allocated_size(block), size);
     else
-        EXPECT_GE(malloc_usable_size(block), size);
+        EXPECT_GE(testing_support::allocated_size(block), size);
 }
 
 TEST(Memory, ProgramDefinitionOfEndfunReplacesTheDefault) { EXPECT_EQ(lumlib::endfun, &note_cleanup); }
@@ -183,14 +180,6 @@ __attribute__((noinline)) void grow_stack()
         pad[i] = 0;
 }
 
-size_t mapped_bytes()
-{
-    std::ifstream statm("/proc/self/statm");
-    size_t pages = 0;
-    statm >> pages;
-    return pages * static_cast<size_t>(sysconf(_SC_PAGESIZE));
-}
-
 // Keeps the allocations below from being optimized away.
 void *volatile g_taken;
 
@@ -200,9 +189,7 @@ void *volatile g_taken;
 void run_out_of_memory()
 {
     grow_stack();
-    rlimit cap{};
-    cap.rlim_cur = cap.rlim_max = mapped_bytes();
-    if (setrlimit(RLIMIT_AS, &cap) != 0)
+    if (!testing_support::cap_memory(0))
         std::_Exit(99);
     for (size_t size = size_t{1} << 30; size > 0; size /= 2)
         while (void *piece = std::malloc(size))
@@ -249,6 +236,8 @@ TEST(MemoryDeathTest, RequestsTheAllocatorCannotSatisfy)
     if (kAddressSanitizer)
         GTEST_SKIP() << "the address sanitizer reserves terabytes of address space and aborts on a failed "
                         "allocation, so RLIMIT_AS cannot make requests fail; the normal build runs these";
+    if (std::string why = testing_support::why_no_memory_cap(); !why.empty())
+        GTEST_SKIP() << why;
     std::vector<FailingRequest> cases = {
         {"getmem: bytes up to 1000", kInitial, [] { return getmem(1000); }, 1,
          "\ncannot get the memory of 1000 bytes\nendfun ran\n"},

@@ -2,11 +2,11 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdarg>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "support/temp_dir.h"
@@ -158,21 +158,27 @@ protected:
     void SetUp() override
     {
         MessagesTest::SetUp();
-        ASSERT_NE(getcwd(cwd_, sizeof cwd_), nullptr);
-        ASSERT_EQ(chdir(dir_.path().c_str()), 0);
+        std::filesystem::current_path(dir_.path());
     }
     void TearDown() override
     {
         lumlib::errmsgWrite_flg = 1;
         lumlib::errmsgf("end");
-        ASSERT_EQ(chdir(cwd_), 0);
+        std::filesystem::current_path(cwd_);
         MessagesTest::TearDown();
     }
-    std::string log() const { return read_file(dir_.file("message.log")); }
-    bool log_exists() const { return access(dir_.file("message.log").c_str(), F_OK) == 0; }
+    // A text file: read as text, its lines end in "\n" on every system.
+    std::string log() const
+    {
+        std::ifstream in(dir_.file("message.log"));
+        std::ostringstream text;
+        text << in.rdbuf();
+        return text.str();
+    }
+    bool log_exists() const { return std::filesystem::exists(dir_.file("message.log")); }
 
     TempDir dir_;
-    char cwd_[4096];
+    std::filesystem::path cwd_ = std::filesystem::current_path();
 };
 
 TEST_F(LogTest, DoesNothingWhileLoggingIsOff)
@@ -227,9 +233,9 @@ TEST_F(LogTest, UnopenableLogDropsTheMessageAndTriesAgain)
 {
     lumlib::errmsgWrite_flg = 1;
     std::string blocker = dir_.file("message.log");
-    ASSERT_EQ(mkdir(blocker.c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(blocker));
     EXPECT_EQ(lumlib::errmsgf("lost"), -1);
-    ASSERT_EQ(rmdir(blocker.c_str()), 0);
+    ASSERT_TRUE(std::filesystem::remove(blocker));
     EXPECT_EQ(lumlib::errmsgf("kept"), '\n');
     EXPECT_EQ(lumlib::errmsgf("end"), 0);
     EXPECT_EQ(log(), "kept\n");

@@ -1,8 +1,3 @@
-// The C library's index, rindex and bcopy are declared here on purpose: this
-// file is also the proof that a program can use them next to the library's.
-#include <string.h>
-#include <strings.h>
-
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -412,29 +407,6 @@ TEST(RandomizedSearch, AgreesWithTheModelOfTheBoundaryRules)
             EXPECT_EQ(t.offset(lumlib::get_prech(t.str(), t.at(static_cast<int>(pos)))), prev) << "pos " << pos;
         }
     }
-}
-
-// ---- Coexistence with the C library's routines of the same names ---------
-
-TEST(Coexistence, LibraryAndCLibraryRoutinesAreBothCallable)
-{
-    char text[] = "ab\x95\x5C" "c";
-    // The C library's index finds the terminator, the library's never does.
-    EXPECT_EQ(::index(text, '\0'), text + 5);
-    EXPECT_EQ(lumlib::index(text, '\0'), nullptr);
-    EXPECT_EQ(::rindex(text, '\0'), text + 5);
-    EXPECT_EQ(lumlib::rindex(text, '\0'), nullptr);
-    EXPECT_EQ(lumlib::rindex(text, 0x5C), text + 3);
-
-    // The C library's bcopy takes the source first, the library's the
-    // destination first.
-    char from[] = "xyz", to[] = "123";
-    ::bcopy(from, to, 2);
-    EXPECT_STREQ(to, "xy3");
-    char to2[] = "123";
-    EXPECT_EQ(lumlib::bcopy(to2, from, 2), 0);
-    EXPECT_STREQ(to2, "xy3");
-    EXPECT_STREQ(from, "xyz");
 }
 
 }  // namespace

@@ -1,31 +1,37 @@
 #include "support/temp_dir.h"
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace testing_support {
 
+namespace fs = std::filesystem;
+
+// A random name that no other directory has: creating it is the test.
 TempDir::TempDir()
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "lumtar-test-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+    std::random_device entropy;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        fs::path candidate = fs::temp_directory_path() / ("lumtar-test-" + std::to_string(entropy()));
+        if (fs::create_directory(candidate)) {
+            fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace);
+            path_ = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot create a temporary directory");
 }
 
 TempDir::~TempDir()
 {
     std::error_code ignored;
     // Files the tests made read-only must not stop the clean-up.
-    for (const auto &entry : std::filesystem::recursive_directory_iterator(path_, ignored))
-        std::filesystem::permissions(entry.path(), std::filesystem::perms::owner_all,
-                                     std::filesystem::perm_options::add, ignored);
-    std::filesystem::remove_all(path_, ignored);
+    for (const auto &entry : fs::recursive_directory_iterator(path_, ignored))
+        fs::permissions(entry.path(), fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
 }
 
 std::string read_file(const std::string &path)
