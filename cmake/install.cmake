@@ -10,7 +10,10 @@ set(LUMLIB_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/lumlib)
 set(LUMTAR_TOOL_PACKAGE lumtar)
 set(LUMTAR_DEV_PACKAGE liblumlib-dev)
 
-install(TARGETS lumtar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+# The tool is left out where it has no side for the system yet.
+if(TARGET lumtar)
+  install(TARGETS lumtar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+endif()
 
 install(TARGETS lumlib EXPORT lumlibTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
@@ -40,7 +43,9 @@ function(lumtar_install_strip_more target dir component)
     endif()
   " COMPONENT ${component})
 endfunction()
-lumtar_install_strip_more(lumtar ${CMAKE_INSTALL_BINDIR} tool)
+if(TARGET lumtar)
+  lumtar_install_strip_more(lumtar ${CMAKE_INSTALL_BINDIR} tool)
+endif()
 lumtar_install_strip_more(lumlib ${CMAKE_INSTALL_LIBDIR} dev --strip-debug --enable-deterministic-archives)
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/lumlibConfig.cmake.in
@@ -54,6 +59,12 @@ install(FILES
   ${PROJECT_BINARY_DIR}/lumlibConfigVersion.cmake
   DESTINATION ${LUMLIB_CMAKE_DIR}
   COMPONENT dev)
+
+# Windows has no use for the rest: pkg-config, manual pages, the Debian
+# documentation directories.
+if(WIN32)
+  return()
+endif()
 
 # lumlib.pc names absolute directories, and the prefix is final only at
 # install time ("cmake --install --prefix" may move it): write it then.
