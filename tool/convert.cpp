@@ -1,23 +1,22 @@
 #include "convert.h"
 
-#include <sched.h>
-#include <signal.h>
-
 #include <algorithm>
-#include <atomic>
+#include <cinttypes>
 #include <condition_variable>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
-#include <new>
-#include <string>
+#include <optional>
+#include <system_error>
 #include <thread>
-#include <vector>
 
 #include "cipher.h"
 #include "file_io.h"
 #include "keystream.h"
 #include "lumlib/messages.h"
+#include "system.h"
 
 namespace lumtar {
 namespace {
@@ -28,33 +27,35 @@ constexpr std::size_t kChunkSize = std::size_t{1} << 20;
 static_assert(kChunkSize % kBlockSize == 0);
 constexpr std::size_t kPageSize = 4096;
 
-// The kernel copies into and out of a page-aligned buffer far faster than
-// into an unaligned one.
-struct PageAlignedDelete {
-    void operator()(unsigned char *p) const { ::operator delete[](p, std::align_val_t{kPageSize}); }
+// A page-aligned chunk buffer, which the kernel copies into and out of far
+// faster than an unaligned one. It comes from the C allocator, whose
+// failure is a null pointer: without memory, an exception may not even be
+// thrown.
+class ChunkBuffer {
+public:
+    ChunkBuffer() : raw_(std::malloc(kChunkSize + kPageSize)) {}
+    ~ChunkBuffer() { std::free(raw_); }
+    ChunkBuffer(const ChunkBuffer &) = delete;
+    ChunkBuffer &operator=(const ChunkBuffer &) = delete;
+
+    // Null when no memory could be had.
+    unsigned char *get() const
+    {
+        auto at = reinterpret_cast<std::uintptr_t>(raw_);
+        return raw_ == nullptr ? nullptr : reinterpret_cast<unsigned char *>((at + kPageSize - 1) & ~(kPageSize - 1));
+    }
+
+private:
+    void *raw_;
 };
-using ChunkBuffer = std::unique_ptr<unsigned char[], PageAlignedDelete>;
 
-// Set by the signal handler, read by every worker: a lock-free atomic is
-// both safe in a handler and visible across threads.
-std::atomic<int> caught_signal{0};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-void note_signal(int signal_number)
-{
-    caught_signal = signal_number;
-}
-
-// err_edit knows no 64-bit conversion: counts go in as text.
-std::string count_text(std::int64_t count)
-{
-    return std::to_string(count);
-}
-
+// These messages are formatted by the C library, not by errmsg: they are
+// written whole whatever the length of the name, since the count is what
+// lets the user undo a stopped run, and nothing is allocated for them.
 Outcome report_io_error(const char *name, int error, std::int64_t converted)
 {
-    lumlib::errmsg("\"%s\": I/O error (%s); the first %s bytes are converted.\n", name, std::strerror(error),
-                   count_text(converted).c_str());
+    std::fprintf(stderr, "\"%s\": I/O error (%s); the first %" PRId64 " bytes are converted.\n", name,
+                 std::strerror(error), converted);
     return Outcome::failed;
 }
 
@@ -62,24 +63,11 @@ Outcome report_interruption(const char *name, std::int64_t converted)
 {
     // "-l 0" is no valid undo: say plainly that nothing changed.
     if (converted == 0)
-        lumlib::errmsg("\"%s\": interrupted; the file is unchanged.\n", name);
+        std::fprintf(stderr, "\"%s\": interrupted; the file is unchanged.\n", name);
     else
-        lumlib::errmsg("\"%s\": interrupted; the first %s bytes are converted (-l %s converts them back).\n",
-                       name, count_text(converted).c_str(), count_text(converted).c_str());
+        std::fprintf(stderr, "\"%s\": interrupted; the first %" PRId64 " bytes are converted (-l %" PRId64
+                     " converts them back).\n", name, converted, converted);
     return Outcome::interrupted;
-}
-
-// Writes go one at a time, in file order: two workers keep a read and a
-// transform under way beside the write in progress.
-constexpr int kMaxWorkers = 2;
-
-// The cores this process may run on (taskset and container limits count).
-int usable_cores()
-{
-    cpu_set_t set;
-    if (sched_getaffinity(0, sizeof set, &set) != 0)
-        return 1;
-    return std::max(1, CPU_COUNT(&set));
 }
 
 // How much to read at offset: a chunk, but nothing past the limit except
@@ -92,12 +80,14 @@ std::size_t read_size(std::int64_t offset, std::int64_t limit)
     return static_cast<std::size_t>(std::min<std::int64_t>(wanted, kChunkSize));
 }
 
-// One file converted by a few workers. Each takes the next chunk, reads and
+// One file converted by two workers, or one when the system gives no
+// thread or no second buffer. Each takes the next chunk, reads and
 // transforms it, then waits for its turn to write: chunks are read and
 // transformed side by side but written strictly in file order, so the
 // converted part of the file is always a prefix whose end is known exactly.
-// Whatever stops the work (an error, a text mismatch, a signal) lets the
-// write in progress finish and no other begin.
+// Whatever stops the work (an error, a text mismatch, an interruption) lets
+// the write in progress finish and no other begin; so does the end of the
+// file, found by a short read, even if the file has grown since.
 class Conversion {
 public:
     Conversion(InPlaceFile &file, const Options &options) : file_(file), options_(options) {}
@@ -105,7 +95,9 @@ public:
     Outcome run(const char *name);
 
 private:
-    void work();
+    Outcome convert(const char *name);
+    std::thread start_helper(unsigned char *chunk);
+    void work(unsigned char *chunk);
     bool take_chunk(std::int64_t &offset, std::size_t &wanted);
     bool wait_for_turn(std::int64_t offset);
     void stop_with(int error, bool mismatch);
@@ -118,7 +110,8 @@ private:
     std::int64_t next_offset_ = 0;   // the next chunk to hand out
     std::int64_t write_turn_ = 0;    // the chunk whose write comes next
     std::int64_t converted_end_ = 0; // bytes [0, converted_end_) are converted on disk
-    bool no_more_chunks_ = false;
+    bool no_more_chunks_ = false;    // nothing more to hand out
+    bool end_written_ = false;       // the chunk that met the end is written
     bool stopped_ = false;
     bool mismatch_ = false;
     int error_ = 0;
@@ -139,11 +132,13 @@ bool Conversion::take_chunk(std::int64_t &offset, std::size_t &wanted)
     return true;
 }
 
+// False when the chunk must not be written: the work stopped, or the chunk
+// lies past the end that an earlier chunk met.
 bool Conversion::wait_for_turn(std::int64_t offset)
 {
     std::unique_lock lock(mutex_);
-    turn_changed_.wait(lock, [&] { return stopped_ || write_turn_ == offset; });
-    return !stopped_;
+    turn_changed_.wait(lock, [&] { return stopped_ || end_written_ || write_turn_ == offset; });
+    return !stopped_ && !end_written_;
 }
 
 void Conversion::stop_with(int error, bool mismatch)
@@ -160,28 +155,25 @@ void Conversion::stop_with(int error, bool mismatch)
 void Conversion::finish_write(std::int64_t offset, std::size_t wanted, std::size_t read, Transfer put)
 {
     std::lock_guard lock(mutex_);
-    // A chunk handed out past the end of the file writes nothing and must
-    // not move the end of the converted part.
+    // A chunk that met the end of the file may write nothing and must not
+    // move the end of the converted part then.
     if (put.count > 0)
         converted_end_ = offset + static_cast<std::int64_t>(put.count);
     write_turn_ = offset + static_cast<std::int64_t>(wanted);
-    // A short read is the end of the file.
     if (read < wanted)
-        no_more_chunks_ = true;
+        no_more_chunks_ = end_written_ = true;
     if (put.error != 0 && !stopped_) {
         error_ = put.error;
         stopped_ = true;
     }
-    if (caught_signal != 0)
+    if (sys::interrupted())
         stopped_ = true;
     turn_changed_.notify_all();
 }
 
-void Conversion::work()
+void Conversion::work(unsigned char *chunk)
 {
     Keystream keystream(key_text);
-    ChunkBuffer buffer(new (std::align_val_t{kPageSize}) unsigned char[kChunkSize]);
-    unsigned char *chunk = buffer.get();
     std::int64_t offset;
     std::size_t wanted;
     while (take_chunk(offset, wanted)) {
@@ -201,13 +193,29 @@ void Conversion::work()
     }
 }
 
-Outcome Conversion::run(const char *name)
+// A thread that cannot be had leaves the work to the one that asked.
+std::thread Conversion::start_helper(unsigned char *chunk)
 {
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < std::min(usable_cores(), kMaxWorkers); ++i)
-        helpers.emplace_back([this] { work(); });
-    work();
-    for (auto &helper : helpers)
+    try {
+        return std::thread([this, chunk] { work(chunk); });
+    } catch (const std::system_error &) {
+        return {};
+    }
+}
+
+Outcome Conversion::convert(const char *name)
+{
+    ChunkBuffer mine;
+    if (mine.get() == nullptr) {
+        std::fprintf(stderr, "\"%s\": not enough memory to convert it; the file is unchanged.\n", name);
+        return Outcome::failed;
+    }
+    std::optional<ChunkBuffer> spare;
+    if (sys::usable_cores() > 1)
+        spare.emplace();
+    std::thread helper = spare && spare->get() != nullptr ? start_helper(spare->get()) : std::thread();
+    work(mine.get());
+    if (helper.joinable())
         helper.join();
 
     if (mismatch_) {
@@ -218,33 +226,30 @@ Outcome Conversion::run(const char *name)
         return report_io_error(name, error_, converted_end_);
     if (stopped_)
         return report_interruption(name, converted_end_);
-    if (int error = file_.close(); error != 0)
-        return report_io_error(name, error, converted_end_);
     return Outcome::done;
+}
+
+// The file is closed and its permissions put back on every way out; what
+// fails there is reported after what ended the work.
+Outcome Conversion::run(const char *name)
+{
+    Outcome outcome = convert(name);
+    CloseResult closed = file_.close();
+    if (closed.close_error != 0 && outcome == Outcome::done)
+        outcome = report_io_error(name, closed.close_error, converted_end_);
+    if (closed.mode_error != 0) {
+        std::fprintf(stderr, "\"%s\": can't restore its mode (%s).\n", name, std::strerror(closed.mode_error));
+        if (outcome == Outcome::done)
+            outcome = Outcome::failed;
+    }
+    return outcome;
 }
 
 }  // namespace
 
-void catch_interruptions()
-{
-    struct sigaction action {};
-    action.sa_handler = note_signal;
-    sigemptyset(&action.sa_mask);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP})
-        sigaction(signal_number, &action, nullptr);
-    // Past a file-size limit, writing fails with an error the tool reports
-    // with its exact count, instead of the process being killed mid-chunk.
-    signal(SIGXFSZ, SIG_IGN);
-}
-
-int interruption()
-{
-    return caught_signal;
-}
-
 Outcome convert_file(const char *name, const Options &options)
 {
-    if (caught_signal != 0)
+    if (sys::interrupted())
         return report_interruption(name, 0);
     InPlaceFile file;
     switch (file.open(name)) {

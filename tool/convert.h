@@ -1,4 +1,4 @@
-// Converting one named file in place, and stopping cleanly on a signal.
+// Converting one named file in place.
 #ifndef LUMTAR_CONVERT_H
 #define LUMTAR_CONVERT_H
 
@@ -13,15 +13,9 @@ struct Options {
 
 enum class Outcome {
     done,         // converted, or skipped with a message: go on
-    failed,       // text-mode mismatch or I/O error, reported: stop the run
-    interrupted,  // stopped by a signal, reported: stop the run
+    failed,       // a mismatch or an error, reported: stop the run
+    interrupted,  // stopped by an interruption, reported: stop the run
 };
-
-// SIGINT, SIGTERM and SIGHUP from now on only ask the conversion to stop at
-// the next chunk boundary.
-void catch_interruptions();
-// The signal that asked to stop, or 0.
-int interruption();
 
 Outcome convert_file(const char *name, const Options &options);
 

@@ -1,11 +1,9 @@
 // The operating-system side of converting a file in place: opening a named
-// regular file for update (granting the owner write permission when that is
-// what stands in the way) and positioned reads and writes that report
-// exactly how much went through.
+// regular file for update (granting write permission when that is what
+// stands in the way) and positioned reads and writes that report exactly
+// how much went through. One implementation per system, chosen by CMake.
 #ifndef LUMTAR_FILE_IO_H
 #define LUMTAR_FILE_IO_H
-
-#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -14,7 +12,7 @@ namespace lumtar {
 
 enum class OpenResult {
     opened,
-    not_regular,        // a directory, FIFO, socket or device: never opened
+    not_regular,        // a directory, device, pipe or pseudo-file: never written
     cannot_grant_write, // not opened, and write permission could not be added
     cannot_open,        // not opened even with write permission added
 };
@@ -26,6 +24,12 @@ struct Transfer {
     int error = 0;
 };
 
+// Errors of the way out: each 0, or the system's error number.
+struct CloseResult {
+    int mode_error = 0;   // the permissions could not be put back
+    int close_error = 0;  // closing failed: written data may be lost
+};
+
 class InPlaceFile {
 public:
     InPlaceFile() = default;
@@ -34,8 +38,8 @@ public:
     InPlaceFile &operator=(const InPlaceFile &) = delete;
 
     // Opens path for reading and writing without ever blocking. When only
-    // the permissions stand in the way, adds the owner's write permission;
-    // the exact original mode comes back on close, also after a failure.
+    // the permissions stand in the way, grants write permission; the
+    // original permissions come back on close, also after a failure.
     OpenResult open(const char *path);
 
     // Reads until n bytes or the end of the file.
@@ -43,14 +47,16 @@ public:
     // Writes all n bytes unless an error stops it.
     Transfer write_at(const unsigned char *buf, std::size_t n, std::uint64_t offset);
 
-    // Puts the mode back if open changed it and closes; returns 0 or the
-    // error of the close.
-    int close();
+    // Puts the permissions back and closes. A file that was written loses
+    // its set-user-ID and set-group-ID bits: it is no longer the program
+    // that was trusted.
+    CloseResult close();
 
 private:
-    int fd_ = -1;
-    bool mode_changed_ = false;
-    mode_t original_mode_ = 0;
+    std::intptr_t handle_ = -1;  // the system's handle of the open file
+    bool permissions_changed_ = false;
+    bool written_ = false;
+    std::uint32_t original_permissions_ = 0;
 };
 
 }  // namespace lumtar

@@ -4,18 +4,29 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <string>
 
 #include "cipher.h"
 #include "convert.h"
 #include "lumlib/memory.h"
 #include "lumlib/messages.h"
+#include "system.h"
 #include "usage.h"
 
 // The tool has no clean-up to run before a fatal exit of the library.
 void (*lumlib::endfun)() = nullptr;
 
 namespace {
+
+int show_help()
+{
+    if (int error = lumtar::sys::write_help(lumtar::help_text())) {
+        lumlib::errmsg("can't write the help text (%s).\n", std::strerror(error));
+        return 1;
+    }
+    return 0;
+}
 
 int usage_error()
 {
@@ -41,14 +52,10 @@ std::int64_t parse_length(const char *text)
     return negative ? -value : value;
 }
 
-}  // namespace
-
-int main(int argc, char *argv[])
+int run(int argc, char *argv[])
 {
-    if (argc == 2 && std::strcmp(argv[1], "-usage") == 0) {
-        lumtar::print_help(stdout);
-        return 0;
-    }
+    if (argc == 2 && std::strcmp(argv[1], "-usage") == 0)
+        return show_help();
     if (argc < 3)
         return usage_error();
 
@@ -74,7 +81,9 @@ int main(int argc, char *argv[])
     std::memset(argv[arg], 0, key.size());
     lumtar::key_text = key.c_str();
 
-    lumtar::catch_interruptions();
+    if (!lumtar::sys::guard_standard_streams())
+        return 1;
+    lumtar::sys::catch_interruptions();
     for (++arg; arg < argc; ++arg) {
         switch (lumtar::convert_file(argv[arg], options)) {
         case lumtar::Outcome::done:
@@ -83,8 +92,24 @@ int main(int argc, char *argv[])
             std::printf("exit!\n");
             return 1;
         case lumtar::Outcome::interrupted:
-            return 128 + lumtar::interruption();
+            return lumtar::sys::interruption_status();
         }
     }
     return 0;
+}
+
+}  // namespace
+
+// Unwinding puts a file's permissions back on the way out, so nothing may
+// leave main as an exception.
+int main(int argc, char *argv[])
+{
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc &) {
+        std::fputs("not enough memory.\n", stderr);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s.\n", e.what());
+    }
+    return 1;
 }

@@ -1,12 +1,5 @@
 #include "usage.h"
 
-#include <iconv.h>
-#include <langinfo.h>
-
-#include <clocale>
-#include <cstring>
-#include <string>
-
 namespace lumtar {
 
 const char *const usage[] = {
@@ -34,55 +27,12 @@ const char *const usage[] = {
     nullptr,
 };
 
-namespace {
-
-std::string stored_help()
+std::string help_text()
 {
     std::string text;
     for (const char *const *line = usage; *line != nullptr; ++line)
         text.append(*line).append("\n");
     return text;
-}
-
-bool is_stored_charset(const char *charset)
-{
-    for (const char *name : {"CP932", "WINDOWS-31J", "SHIFT_JIS", "SJIS"})
-        if (std::strcmp(charset, name) == 0)
-            return true;
-    return false;
-}
-
-// The text in the given character set, or empty if it cannot be shown there.
-std::string convert(const std::string &text, const char *charset)
-{
-    iconv_t cd = iconv_open(charset, "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1))
-        return {};
-    std::string in = text;
-    std::string out(in.size() * 4, '\0');
-    char *in_p = in.data(), *out_p = out.data();
-    size_t in_left = in.size(), out_left = out.size();
-    size_t done = iconv(cd, &in_p, &in_left, &out_p, &out_left);
-    iconv_close(cd);
-    if (done == static_cast<size_t>(-1) || in_left != 0)
-        return {};
-    out.resize(out.size() - out_left);
-    return out;
-}
-
-}  // namespace
-
-void print_help(std::FILE *out)
-{
-    std::string text = stored_help();
-    std::setlocale(LC_CTYPE, "");
-    const char *charset = nl_langinfo(CODESET);
-    if (!is_stored_charset(charset)) {
-        std::string shown = convert(text, charset);
-        if (!shown.empty())
-            text = shown;
-    }
-    std::fwrite(text.data(), 1, text.size(), out);
 }
 
 }  // namespace lumtar

@@ -2,7 +2,7 @@
 #ifndef LUMTAR_USAGE_H
 #define LUMTAR_USAGE_H
 
-#include <cstdio>
+#include <string>
 
 namespace lumtar {
 
@@ -10,10 +10,8 @@ namespace lumtar {
 // pointer. Line 2 is also the usage message of every command-line error.
 extern const char *const usage[];
 
-// Writes the help lines, each with a line end. They are converted to the
-// character set of the user's locale where it can show them; otherwise (the
-// C locale, a set without Japanese, no converter) they go out as stored.
-void print_help(std::FILE *out);
+// The help lines as stored, each with a line end.
+std::string help_text();
 
 }  // namespace lumtar
 

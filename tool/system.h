@@ -1,0 +1,36 @@
+// What the tool asks of the operating system besides the file it converts:
+// the standard streams, interruptions, the cores it may use and the help
+// output. One implementation per system, chosen by CMake.
+#ifndef LUMTAR_SYSTEM_H
+#define LUMTAR_SYSTEM_H
+
+#include <string>
+
+namespace lumtar::sys {
+
+// Makes the standard streams safe whatever the caller left them as: a
+// closed one is opened on the null device, so that no file the tool opens
+// can become one, and a write to a broken pipe fails instead of killing
+// the tool. False when that cannot be done; no file may be opened then.
+bool guard_standard_streams();
+
+// From now on the interruptions that the caller did not choose to ignore
+// only ask the conversion to stop; a message being written when one comes
+// is still written whole.
+void catch_interruptions();
+// Whether an interruption came.
+bool interrupted();
+// The exit status that names the interruption that came.
+int interruption_status();
+
+// The cores this process may run on.
+int usable_cores();
+
+// Writes the help text, given as stored (Shift-JIS), to the standard
+// output in the form that it shows best there. Returns 0, or the error
+// that stopped the writing.
+int write_help(const std::string &stored);
+
+}  // namespace lumtar::sys
+
+#endif
