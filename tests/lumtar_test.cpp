@@ -798,42 +798,37 @@ rlim_t lowest_starting_limit(const std::vector<std::string> &args, ProcessOption
 // file is left as it was, and says so.
 TEST(SurroundingsTest, WithoutAThreadOrMemoryNothingIsLost)
 {
+    TempDir dir;
+    give_to_unprivileged(dir.path());
+    std::string f = dir.file("f");
+    std::string data = random_bytes((3 << 20) + 5, 41);
+    write_file(f, data);
+    give_to_unprivileged(f);
+    ASSERT_EQ(chmod(f.c_str(), 0444), 0);
+    auto run_limited = [&f](int resource, rlim_t value) {
+        ProcessOptions limited = unprivileged();
+        limited.in_child = [resource, value] {
+            rlimit limit{value, value};
+            setrlimit(resource, &limit);
+        };
+        return lumtar({"key", f}, limited);
+    };
+
+    // No process more for the user: no thread.
+    ProcessResult r = run_limited(RLIMIT_NPROC, 0);
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_TRUE(same_bytes(read_file(f), model_convert("key", data)));
+    EXPECT_EQ(mode_of(f), 0444u);
+
     if (!kAddressSpaceLimitWorks)
         GTEST_SKIP() << "the sanitizers cannot run under an address-space limit";
-    struct Case {
-        int resource;
-        rlim_t limit;
-        bool converted;
-    };
-    // No process more for the user: no thread. Just enough address space
-    // to start: no buffer.
-    const Case cases[] = {{RLIMIT_NPROC, 0, true}, {RLIMIT_AS, lowest_starting_limit({"-usage"}, in_locale("C")), false}};
-    for (const auto &c : cases) {
-        TempDir dir;
-        give_to_unprivileged(dir.path());
-        std::string f = dir.file("f");
-        std::string data = random_bytes((3 << 20) + 5, 41);
-        write_file(f, data);
-        give_to_unprivileged(f);
-        ASSERT_EQ(chmod(f.c_str(), 0444), 0);
-        ProcessOptions limited = unprivileged();
-        limited.in_child = [&c] {
-            rlimit limit{c.limit, c.limit};
-            setrlimit(c.resource, &limit);
-        };
-        ProcessResult r = lumtar({"key", f}, limited);
-        EXPECT_EQ(r.term_signal, 0);
-        EXPECT_EQ(mode_of(f), 0444u);
-        if (c.converted) {
-            EXPECT_EQ(r.exit_status, 0) << r.err;
-            EXPECT_TRUE(same_bytes(read_file(f), model_convert("key", data)));
-        } else {
-            EXPECT_EQ(r.exit_status, 1);
-            EXPECT_EQ(r.err, "\"" + f + "\": not enough memory to convert it; the file is unchanged.\n");
-            EXPECT_EQ(r.out, "exit!\n");
-            EXPECT_TRUE(same_bytes(read_file(f), data));
-        }
-    }
+    data = read_file(f);
+    r = run_limited(RLIMIT_AS, lowest_starting_limit({"-usage"}, in_locale("C")));
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, "\"" + f + "\": not enough memory to convert it; the file is unchanged.\n");
+    EXPECT_EQ(r.out, "exit!\n");
+    EXPECT_TRUE(same_bytes(read_file(f), data));
+    EXPECT_EQ(mode_of(f), 0444u);
 }
 
 // Another writer is not supported, but what the tool reports as converted
