@@ -25,6 +25,8 @@ struct ProcessOptions {
     std::string cwd;                   // working directory; empty keeps the current one
     unsigned uid = 0;                  // nonzero: run as this user and group (needs root);
                                        // Windows has no uid and ignores it
+    bool new_process_group = false;    // Windows: the child leads a process group of its own,
+                                       // which a console control event can be sent to
     std::function<void()> in_child;    // runs in the child just before exec; POSIX only:
                                        // Windows starts a program without forking, and
                                        // the helper throws std::invalid_argument there

@@ -129,7 +129,8 @@ PROCESS_INFORMATION spawn(const std::vector<std::string> &argv, const ProcessOpt
     std::string line = command_line(argv);
     std::string environment = options.env.empty() ? "" : environment_with(options.env);
     PROCESS_INFORMATION child{};
-    if (!CreateProcessA(argv[0].c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+    DWORD flags = options.new_process_group ? CREATE_NEW_PROCESS_GROUP : 0;
+    if (!CreateProcessA(argv[0].c_str(), line.data(), nullptr, nullptr, TRUE, flags,
                         environment.empty() ? nullptr : environment.data(),
                         options.cwd.empty() ? nullptr : options.cwd.c_str(), &startup, &child))
         throw std::runtime_error("cannot start " + argv[0] + ": error " + std::to_string(GetLastError()));

@@ -9,6 +9,10 @@
 
 namespace testing_support {
 
+// The bytes that a program's text-mode stream writes for text: on Windows
+// every line feed goes out as a carriage return and a line feed.
+std::string text_output(const std::string &text);
+
 // The bytes the allocator holds for a block: at least the size asked for.
 std::size_t allocated_size(void *block);
 

@@ -4,6 +4,14 @@
 
 namespace testing_support {
 
+std::string text_output(const std::string &text)
+{
+    std::string bytes;
+    for (char c : text)
+        bytes += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    return bytes;
+}
+
 std::size_t allocated_size(void *block) { return _msize(block); }
 
 // A job object's memory limit is the nearest thing, but Wine accepts it

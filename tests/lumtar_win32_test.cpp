@@ -1,0 +1,108 @@
+// The tool's behaviour that only Windows shows: the read-only attribute,
+// device names, and the console's events.
+#include <windows.h>
+
+#include "lumtar_test.h"
+
+namespace lumtar_test {
+namespace {
+
+constexpr DWORD kReadOnlyHidden = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+
+DWORD attributes_of(const std::string &path)
+{
+    return GetFileAttributesA(path.c_str());
+}
+
+// Whoever may write the file (an administrator, or Wine's root) converts it
+// without clearing the attribute; everyone else has it cleared and set
+// again. Either way the attributes end as they began, after a conversion
+// and after a mismatch.
+TEST(AttributeTest, ReadOnlyFilesKeepTheirAttributes)
+{
+    TempDir dir;
+    std::string text = dir.file("text"), binary = dir.file("binary");
+    write_file(text, "protected\n");
+    std::string data = random_bytes(5000, 7);
+    write_file(binary, data);
+    for (const auto &f : {text, binary})
+        ASSERT_TRUE(SetFileAttributesA(f.c_str(), kReadOnlyHidden));
+    ProcessResult r = lumtar({"-t", "key", text, binary});
+    EXPECT_EQ(r.exit_status, 1);
+    EXPECT_EQ(r.err, text_output("\"" + binary + "\": not a text file or mistaken keycode.\n"));
+    EXPECT_EQ(r.out, text_output("exit!\n"));
+    EXPECT_EQ(read_file(text), model_convert("key", "protected\n"));
+    EXPECT_TRUE(same_bytes(read_file(binary), data));
+    EXPECT_EQ(attributes_of(text), kReadOnlyHidden);
+    EXPECT_EQ(attributes_of(binary), kReadOnlyHidden);
+}
+
+// Held open by another program that shares no writing, the file cannot be
+// opened even with the attribute cleared: it is set again exactly.
+TEST(AttributeTest, FileThatStaysUnopenableGetsItsAttributesBack)
+{
+    TempDir dir;
+    std::string f = dir.file("held");
+    write_file(f, "in use\n");
+    ASSERT_TRUE(SetFileAttributesA(f.c_str(), kReadOnlyHidden));
+    HANDLE held = CreateFileA(f.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ProcessResult r = lumtar({"key", f});
+    CloseHandle(held);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, text_output("can't open \"" + f + "\" to write.\n"));
+    EXPECT_EQ(attributes_of(f), kReadOnlyHidden);
+    EXPECT_EQ(read_file(f), "in use\n");
+}
+
+// Devices answer to their names in any directory and with any extension;
+// none of them is ever opened, so none can block.
+TEST(DeviceTest, DirectoriesAndDevicesAreRefused)
+{
+    TempDir dir;
+    std::string sub = dir.file("sub"), f = dir.file("f");
+    ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
+    write_file(f, "regular\n");
+    const std::vector<std::string> refused = {sub,   ".",    "NUL",       "nul.txt",        "CON",
+                                              "COM1", "lpt9.log", "\\\\.\\NUL", dir.file("aux")};
+    std::vector<std::string> args = {"key"};
+    std::string expected_err;
+    for (const auto &name : refused) {
+        args.push_back(name);
+        expected_err += "\"" + name + "\": not a regular file.\n";
+    }
+    args.push_back(f);
+    ProcessResult r = lumtar(args);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, text_output(expected_err));
+    EXPECT_EQ(read_file(f), model_convert("key", "regular\n"));
+}
+
+// Ctrl+Break stops the run at the write in progress, with the count that
+// undoes it and the status of an interruption.
+TEST(ConsoleEventTest, CtrlBreakStopsTheRunWithItsCount)
+{
+    TempDir dir;
+    BigFile file(dir, std::uint64_t{1} << 30);
+    ProcessOptions group;
+    group.new_process_group = true;
+    std::string out = dir.file("out"), err = dir.file("err");
+    pid_t pid = testing_support::start_process({LUMTAR_BINARY, "key", file.path()}, out, err, group);
+    for (int i = 0; i < 10000 && file.read_at(0, 64) == std::string(64, '\0'); ++i)
+        Sleep(1);
+    if (!GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(pid))) {
+        DWORD error = GetLastError();
+        testing_support::wait_process(pid, out, err);
+        GTEST_SKIP() << "no console control event can be sent here (error " << error
+                     << "): Wine without a display gives its programs no console";
+    }
+    ProcessResult r = testing_support::wait_process(pid, out, err);
+    EXPECT_EQ(r.exit_status, 130);
+    const std::string lead = "\"" + file.path() + "\": interrupted; the first ";
+    ASSERT_EQ(r.err.compare(0, lead.size(), lead), 0) << r.err;
+    std::string count = r.err.substr(lead.size(), r.err.find(' ', lead.size()) - lead.size());
+    EXPECT_EQ(r.err, text_output(lead + count + " bytes are converted (-l " + count + " converts them back).\n"));
+}
+
+}  // namespace
+}  // namespace lumtar_test

@@ -1,0 +1,119 @@
+#include "system.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bitset>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+namespace lumtar::sys {
+namespace {
+
+// Set by the console's handler thread, read by every worker: the exit
+// status that names the event, or 0.
+std::atomic<int> event_status{0};
+
+BOOL WINAPI note_console_event(DWORD event)
+{
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        event_status = 130;
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        // The system ends the process as soon as this returns: wait here
+        // while the conversion stops, and let its end end the process.
+        event_status = 129;
+        Sleep(INFINITE);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+bool is_usable(HANDLE handle)
+{
+    if (handle == nullptr || handle == INVALID_HANDLE_VALUE)
+        return false;
+    return GetFileType(handle) != FILE_TYPE_UNKNOWN || GetLastError() == NO_ERROR;
+}
+
+// The help as the console shows it whatever its code page: converted from
+// code page 932 to UTF-16.
+int write_to_console(HANDLE console, const std::string &stored)
+{
+    std::string text;
+    for (char c : stored)
+        text += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    int length = MultiByteToWideChar(932, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(932, 0, text.data(), static_cast<int>(text.size()), wide.data(), length);
+    for (DWORD done = 0, put = 0; done < wide.size(); done += put)
+        if (!WriteConsoleW(console, wide.data() + done, static_cast<DWORD>(wide.size() - done), &put, nullptr) ||
+            put == 0)
+            return EIO;
+    return 0;
+}
+
+}  // namespace
+
+// The files are opened as handles of their own, never as the C runtime's
+// descriptors; a standard stream that is missing is opened on the null
+// device all the same, so that writing to it goes nowhere harmlessly.
+bool guard_standard_streams()
+{
+    const struct {
+        DWORD id;
+        std::FILE *stream;
+        const char *mode;
+    } streams[] = {{STD_INPUT_HANDLE, stdin, "r"}, {STD_OUTPUT_HANDLE, stdout, "w"}, {STD_ERROR_HANDLE, stderr, "w"}};
+    for (const auto &s : streams)
+        if (!is_usable(GetStdHandle(s.id)) && std::freopen("NUL", s.mode, s.stream) == nullptr)
+            return false;
+    return true;
+}
+
+// A process started with Ctrl+C ignored never sees the event here.
+void catch_interruptions()
+{
+    SetConsoleCtrlHandler(note_console_event, TRUE);
+}
+
+bool interrupted()
+{
+    return event_status != 0;
+}
+
+int interruption_status()
+{
+    return event_status;
+}
+
+int usable_cores()
+{
+    DWORD_PTR process_mask = 0, system_mask = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process_mask, &system_mask))
+        return 1;
+    return std::max<int>(1, static_cast<int>(std::bitset<sizeof process_mask * 8>(process_mask).count()));
+}
+
+// Redirected, the help is the stored bytes, with the line ends of text
+// mode.
+int write_help(const std::string &stored)
+{
+    HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode;
+    if (GetConsoleMode(out, &mode))
+        return write_to_console(out, stored);
+    errno = 0;
+    if (std::fwrite(stored.data(), 1, stored.size(), stdout) == stored.size() && std::fflush(stdout) == 0)
+        return 0;
+    return errno != 0 ? errno : EIO;
+}
+
+}  // namespace lumtar::sys
