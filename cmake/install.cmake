@@ -10,10 +10,7 @@ set(LUMLIB_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/lumlib)
 set(LUMTAR_TOOL_PACKAGE lumtar)
 set(LUMTAR_DEV_PACKAGE liblumlib-dev)
 
-# The tool is left out where it has no side for the system yet.
-if(TARGET lumtar)
-  install(TARGETS lumtar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
-endif()
+install(TARGETS lumtar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 
 install(TARGETS lumlib EXPORT lumlibTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
@@ -43,9 +40,7 @@ function(lumtar_install_strip_more target dir component)
     endif()
   " COMPONENT ${component})
 endfunction()
-if(TARGET lumtar)
-  lumtar_install_strip_more(lumtar ${CMAKE_INSTALL_BINDIR} tool)
-endif()
+lumtar_install_strip_more(lumtar ${CMAKE_INSTALL_BINDIR} tool)
 lumtar_install_strip_more(lumlib ${CMAKE_INSTALL_LIBDIR} dev --strip-debug --enable-deterministic-archives)
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/lumlibConfig.cmake.in
