@@ -128,11 +128,12 @@ TEST(CipherTest, MatchesTheModelForKeysSizesAndLimits)
                                      static_cast<std::int64_t>(size + 1000)};
             for (std::int64_t limit : limits) {
                 std::string expected = model_convert(key, data, limit);
-                ASSERT_EQ(tool_convert(key, data, limit), expected)
+                int result = -2;
+                ASSERT_EQ(tool_convert(key, data, limit, 0, &result), expected)
                     << "key length " << key_length << ", size " << size << ", limit " << limit;
+                ASSERT_EQ(result, 0) << "binary mode never refuses a block";
                 // Text mode transforms the same and fails exactly when the
                 // first block keeps its class.
-                int result = 0;
                 testing::internal::CaptureStderr();
                 std::string text_mode_output = tool_convert(key, data, limit, 1, &result);
                 testing::internal::GetCapturedStderr();

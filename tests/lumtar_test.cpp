@@ -129,6 +129,7 @@ TEST(CommandLineTest, UsageErrors)
         {"-l", "5"},
         {"-l", "5", "key"},
         {"-t", "-l", "7", "key"},
+        {"-t", "-l"},               // an option as the last argument
     };
     for (const auto &args : cases) {
         ProcessResult r = lumtar(args);

@@ -151,7 +151,9 @@ TEST(Memory, AddstrAppendsInABlockOfExactlyBothTexts)
 
 TEST(Memory, AddstrTakesABlockOfTheStandardAllocator)
 {
-    char *str = static_cast<char *>(std::malloc(3));
+    // The bytes past the text are not zero: the terminator must be copied.
+    char *str = static_cast<char *>(std::malloc(64));
+    std::memset(str, 0xFF, 64);
     std::memcpy(str, "hi", 3);
     str = addstr(str, "!");
     EXPECT_STREQ(str, "hi!");
