@@ -38,6 +38,23 @@ testing::AssertionResult same_bytes(const std::string &got, const std::string &w
     return testing::AssertionSuccess();
 }
 
+void expect_refused_as_not_regular(const std::vector<std::string> &names, const TempDir &dir)
+{
+    std::string f = dir.file("regular");
+    write_file(f, "regular\n");
+    std::vector<std::string> args = {"key"};
+    std::string expected_err;
+    for (const auto &name : names) {
+        args.push_back(name);
+        expected_err += "\"" + name + "\": not a regular file.\n";
+    }
+    args.push_back(f);
+    ProcessResult r = lumtar(args);
+    EXPECT_EQ(r.exit_status, 0);
+    EXPECT_EQ(r.err, text_output(expected_err));
+    EXPECT_EQ(read_file(f), model_convert("key", "regular\n")) << "the run goes on after them";
+}
+
 namespace {
 
 // Memory-backed where the system has such a place with room to spare.

@@ -37,6 +37,11 @@ std::string random_bytes(std::size_t n, unsigned seed);
 // printing both.
 testing::AssertionResult same_bytes(const std::string &got, const std::string &want);
 
+// Runs the tool on names, each of which it must refuse with "not a regular
+// file." and never write, and then on a regular file in dir, which it must
+// still convert.
+void expect_refused_as_not_regular(const std::vector<std::string> &names, const TempDir &dir);
+
 // A file of several GiB, memory-backed when the system has room for it,
 // removed afterwards. Bytes never written read as zeros.
 class BigFile {

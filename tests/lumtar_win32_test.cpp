@@ -60,22 +60,10 @@ TEST(AttributeTest, FileThatStaysUnopenableGetsItsAttributesBack)
 TEST(DeviceTest, DirectoriesAndDevicesAreRefused)
 {
     TempDir dir;
-    std::string sub = dir.file("sub"), f = dir.file("f");
+    std::string sub = dir.file("sub");
     ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
-    write_file(f, "regular\n");
-    const std::vector<std::string> refused = {sub,   ".",    "NUL",       "nul.txt",        "CON",
-                                              "COM1", "lpt9.log", "\\\\.\\NUL", dir.file("aux")};
-    std::vector<std::string> args = {"key"};
-    std::string expected_err;
-    for (const auto &name : refused) {
-        args.push_back(name);
-        expected_err += "\"" + name + "\": not a regular file.\n";
-    }
-    args.push_back(f);
-    ProcessResult r = lumtar(args);
-    EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(r.err, text_output(expected_err));
-    EXPECT_EQ(read_file(f), model_convert("key", "regular\n"));
+    expect_refused_as_not_regular(
+        {sub, ".", "NUL", "nul.txt", "CON", "COM1", "lpt9.log", "\\\\.\\NUL", dir.file("aux")}, dir);
 }
 
 bool under_wine()

@@ -8,9 +8,9 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
+
+#include "support/temp_dir.h"
 
 namespace testing_support {
 namespace {
@@ -48,14 +48,6 @@ ProcessResult decode_status(int status)
     else if (WIFSIGNALED(status))
         result.term_signal = WTERMSIG(status);
     return result;
-}
-
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 }  // namespace
@@ -132,8 +124,8 @@ ProcessResult wait_process(pid_t pid, const std::string &out_path, const std::st
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     ProcessResult result = decode_status(status);
-    result.out = slurp(out_path);
-    result.err = slurp(err_path);
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
     return result;
 }
 

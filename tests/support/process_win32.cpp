@@ -4,13 +4,13 @@
 
 #include <cctype>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
-#include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "support/temp_dir.h"
 
 namespace testing_support {
 namespace {
@@ -156,14 +156,6 @@ ProcessResult wait_for(HANDLE process)
     return result;
 }
 
-std::string slurp(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The children of start_process, by process id, until they are waited for.
 std::map<pid_t, Handle> started;
 
@@ -204,8 +196,8 @@ ProcessResult wait_process(pid_t pid, const std::string &out_path, const std::st
         throw std::invalid_argument("no child " + std::to_string(pid) + " to wait for");
     ProcessResult result = wait_for(child->second.get());
     started.erase(child);
-    result.out = slurp(out_path);
-    result.err = slurp(err_path);
+    result.out = read_file(out_path);
+    result.err = read_file(err_path);
     return result;
 }
 
