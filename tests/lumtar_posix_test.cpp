@@ -339,9 +339,12 @@ TEST(IoErrorTest, WriteErrorReportsTheExactConvertedCount)
         std::size_t fsize_limit;  // writes past this offset fail with EFBIG
         std::size_t name_length;  // about; long names must not cut the count
     };
-    // Inside the first chunk, and in a later one while the chunk after it
-    // is already read and transformed.
-    const Case cases[] = {{300000, 100000, 1}, {(3 << 20) + 5, (3 << 19) + 7, 1}, {300000, 100000, 1000}};
+    // Inside the first chunk, in a later one while the chunk after it is
+    // already read and transformed, and one byte into a chunk.
+    const Case cases[] = {{300000, 100000, 1},
+                          {(3 << 20) + 5, (3 << 19) + 7, 1},
+                          {(3 << 20) + 5, (1 << 20) + 1, 1},
+                          {300000, 100000, 1000}};
     for (const auto &c : cases) {
         TempDir dir;
         std::string f = dir.path();
