@@ -64,6 +64,18 @@ TEST(DeviceTest, DirectoriesAndDevicesAreRefused)
     ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
     expect_refused_as_not_regular(
         {sub, ".", "NUL", "nul.txt", "CON", "COM1", "lpt9.log", "\\\\.\\NUL", dir.file("aux")}, dir);
+
+    // Names close to a device's are files like any other.
+    const std::vector<std::string> lookalikes = {"COM0", "lpt10", "abc1.txt", "CONSOLE", "nul1"};
+    std::vector<std::string> args = {"key"};
+    for (const auto &name : lookalikes) {
+        write_file(dir.file(name), "plain\n");
+        args.push_back(dir.file(name));
+    }
+    ProcessResult r = lumtar(args);
+    EXPECT_EQ(r.err, "");
+    for (const auto &name : lookalikes)
+        EXPECT_EQ(read_file(dir.file(name)), model_convert("key", "plain\n")) << name;
 }
 
 bool under_wine()
