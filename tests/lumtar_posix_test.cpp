@@ -201,10 +201,11 @@ std::optional<std::size_t> converted_prefix(const std::string &got, const std::s
 {
     if (got.size() != plain.size() || converted.size() < got.size())
         return std::nullopt;
-    std::size_t n = static_cast<std::size_t>(std::mismatch(got.begin(), got.end(), converted.begin()).first - got.begin());
-    if (!std::equal(got.begin() + static_cast<std::ptrdiff_t>(n), got.end(), plain.begin() + static_cast<std::ptrdiff_t>(n)))
+    auto end = std::mismatch(got.begin(), got.end(), converted.begin()).first;
+    auto n = end - got.begin();
+    if (!std::equal(end, got.end(), plain.begin() + n))
         return std::nullopt;
-    return n;
+    return static_cast<std::size_t>(n);
 }
 
 // The same for a big file of zeros, read in steps.
@@ -241,11 +242,11 @@ class MidwayRun {
 public:
     static constexpr std::uint64_t kSize = std::uint64_t{128} << 20;
 
-    explicit MidwayRun(const std::string &key, const ProcessOptions &options = unprivileged(), mode_t mode = 0444)
+    explicit MidwayRun(const std::string &key, const ProcessOptions &options = unprivileged())
         : file_(dir_, kSize), key_(key)
     {
         give_to_unprivileged(file_.path());
-        EXPECT_EQ(chmod(file_.path().c_str(), mode), 0);
+        EXPECT_EQ(chmod(file_.path().c_str(), 0444), 0);
         pid_ = testing_support::start_process({LUMTAR_BINARY, key, file_.path()}, dir_.file("out"), dir_.file("err"),
                                               options);
         while (file_.read_at(0, 64) == std::string(64, '\0')) {
@@ -289,19 +290,6 @@ private:
 std::string command_line_of(pid_t pid)
 {
     return read_file("/proc/" + std::to_string(pid) + "/cmdline");
-}
-
-// The count of an interruption message, after checking the message's exact
-// form; empty when it is not one.
-std::optional<std::uint64_t> interruption_count(const std::string &err, const std::string &path)
-{
-    const std::string lead = "\"" + path + "\": interrupted; the first ";
-    if (err.compare(0, lead.size(), lead) != 0)
-        return std::nullopt;
-    std::string count = err.substr(lead.size(), err.find(' ', lead.size()) - lead.size());
-    if (err != lead + count + " bytes are converted (-l " + count + " converts them back).\n")
-        return std::nullopt;
-    return std::stoull(count);
 }
 
 // A read-only file of an unprivileged user, interrupted by each signal: the

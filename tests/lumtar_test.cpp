@@ -55,6 +55,17 @@ void expect_refused_as_not_regular(const std::vector<std::string> &names, const 
     EXPECT_EQ(read_file(f), model_convert("key", "regular\n")) << "the run goes on after them";
 }
 
+std::optional<std::uint64_t> interruption_count(const std::string &err, const std::string &path)
+{
+    const std::string lead = "\"" + path + "\": interrupted; the first ";
+    if (err.compare(0, lead.size(), lead) != 0)
+        return std::nullopt;
+    std::string count = err.substr(lead.size(), err.find(' ', lead.size()) - lead.size());
+    if (err != text_output(lead + count + " bytes are converted (-l " + count + " converts them back).\n"))
+        return std::nullopt;
+    return std::stoull(count);
+}
+
 namespace {
 
 // Memory-backed where the system has such a place with room to spare.

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,10 @@ testing::AssertionResult same_bytes(const std::string &got, const std::string &w
 // file." and never write, and then on a regular file in dir, which it must
 // still convert.
 void expect_refused_as_not_regular(const std::vector<std::string> &names, const TempDir &dir);
+
+// The count of an interruption message about path, after checking the
+// message's exact form; empty when it is not one.
+std::optional<std::uint64_t> interruption_count(const std::string &err, const std::string &path);
 
 // A file of several GiB, memory-backed when the system has room for it,
 // removed afterwards. Bytes never written read as zeros.
