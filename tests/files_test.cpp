@@ -5,7 +5,6 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
-#include <random>
 #include <string>
 
 #include "files_test.h"
@@ -13,15 +12,6 @@
 #include "support/temp_dir.h"
 
 namespace files_test {
-
-std::string random_bytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string bytes(size, '\0');
-    for (char &c : bytes)
-        c = static_cast<char>(rng());
-    return bytes;
-}
 
 std::string stderr_of(const std::function<void()> &fn)
 {

@@ -16,7 +16,7 @@
 
 namespace files_test {
 
-std::string random_bytes(std::size_t size, unsigned seed);
+using testing_support::random_bytes;
 // Runs fn and returns what it wrote to the standard error stream.
 std::string stderr_of(const std::function<void()> &fn);
 testing::Matcher<const std::string &> exactly(const std::string &text);

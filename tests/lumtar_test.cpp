@@ -19,15 +19,6 @@ ProcessResult lumtar(std::vector<std::string> args, const ProcessOptions &option
     return testing_support::run_process(args, options);
 }
 
-std::string random_bytes(std::size_t n, unsigned seed)
-{
-    std::mt19937 rng(seed);
-    std::string s(n, '\0');
-    for (auto &c : s)
-        c = static_cast<char>(rng());
-    return s;
-}
-
 testing::AssertionResult same_bytes(const std::string &got, const std::string &want)
 {
     if (got.size() != want.size())

@@ -22,6 +22,7 @@ namespace lumtar_test {
 using testing_support::model_convert;
 using testing_support::ProcessOptions;
 using testing_support::ProcessResult;
+using testing_support::random_bytes;
 using testing_support::read_file;
 using testing_support::TempDir;
 using testing_support::text_output;
@@ -31,8 +32,6 @@ extern const std::string kUsageLine;
 
 // Runs the built tool with the arguments.
 ProcessResult lumtar(std::vector<std::string> args, const ProcessOptions &options = {});
-
-std::string random_bytes(std::size_t n, unsigned seed);
 
 // Compares long byte strings, naming the first difference instead of
 // printing both.

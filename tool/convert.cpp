@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -33,7 +32,8 @@ constexpr std::size_t kPageSize = 4096;
 // thrown.
 class ChunkBuffer {
 public:
-    ChunkBuffer() : raw_(std::malloc(kChunkSize + kPageSize)) {}
+    // No buffer is asked for unless wanted.
+    explicit ChunkBuffer(bool wanted = true) : raw_(wanted ? std::malloc(kChunkSize + kPageSize) : nullptr) {}
     ~ChunkBuffer() { std::free(raw_); }
     ChunkBuffer(const ChunkBuffer &) = delete;
     ChunkBuffer &operator=(const ChunkBuffer &) = delete;
@@ -210,10 +210,8 @@ Outcome Conversion::convert(const char *name)
         std::fprintf(stderr, "\"%s\": not enough memory to convert it; the file is unchanged.\n", name);
         return Outcome::failed;
     }
-    std::optional<ChunkBuffer> spare;
-    if (sys::usable_cores() > 1)
-        spare.emplace();
-    std::thread helper = spare && spare->get() != nullptr ? start_helper(spare->get()) : std::thread();
+    ChunkBuffer spare(sys::usable_cores() > 1);
+    std::thread helper = spare.get() != nullptr ? start_helper(spare.get()) : std::thread();
     work(mine.get());
     if (helper.joinable())
         helper.join();

@@ -52,4 +52,13 @@ void write_file(const std::string &path, const std::string &content)
         throw std::runtime_error("cannot write " + path);
 }
 
+std::string random_bytes(std::size_t size, unsigned seed)
+{
+    std::mt19937 rng(seed);
+    std::string bytes(size, '\0');
+    for (char &c : bytes)
+        c = static_cast<char>(rng());
+    return bytes;
+}
+
 }  // namespace testing_support

@@ -24,6 +24,8 @@ private:
 
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
+// Bytes of every value, the same for the same seed.
+std::string random_bytes(std::size_t size, unsigned seed);
 
 }  // namespace testing_support
 
