@@ -1,13 +1,14 @@
 // Shared by the tool's process-level tests. lumtar_test.cpp holds the
-// tests of every system; one of lumtar_posix_test.cpp and
-// lumtar_win32_test.cpp, chosen by CMake, adds what only its system has.
+// scenario runner and the tests of every system; one of lumtar_posix_test.cpp
+// and lumtar_win32_test.cpp, chosen by CMake, adds the scenarios and tests
+// that only its system has.
 #ifndef TESTS_LUMTAR_TEST_H
 #define TESTS_LUMTAR_TEST_H
 
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,28 +20,51 @@
 
 namespace lumtar_test {
 
-using testing_support::model_convert;
-using testing_support::ProcessOptions;
-using testing_support::ProcessResult;
-using testing_support::random_bytes;
-using testing_support::read_file;
-using testing_support::TempDir;
-using testing_support::text_output;
-using testing_support::write_file;
+using namespace testing_support;
+
+// A file of a scenario, made in a fresh directory before the run and
+// checked after it.
+struct File {
+    std::string name;  // may hold directories, which are made too
+    std::string content;
+    unsigned mode = 0644;      // POSIX permissions
+    std::optional<std::string> key = {};  // the key it is converted with by the end; none: unchanged
+    std::int64_t limit = -1;   // converted up to this offset only
+    unsigned mode_after = 0;   // 0: the mode it had
+};
+
+// One run of the tool and all that it must leave. In args, out and err,
+// "$/" stands for the scenario's directory.
+struct Scenario {
+    std::string name;
+    std::vector<File> files;
+    std::vector<std::string> args;
+    int status = 0;
+    std::string out = {}, err = {};
+    bool as_nobody = false;                       // POSIX: the unprivileged user runs it and owns the files
+    std::function<void()> in_child = {};          // POSIX: runs in the child before the tool starts
+    std::function<void(const std::string &dir)> setup = {};  // last, after the files
+    std::vector<std::string> env = {};
+};
+
+void PrintTo(const Scenario &s, std::ostream *os);
+
+// The system's part of a scenario, in its own test file: the files'
+// permissions and owners before the run, and their modes after it.
+void prepare_system(const Scenario &s, const TempDir &dir, ProcessOptions &options);
+void check_system(const Scenario &s, const TempDir &dir);
+
+class ScenarioTest : public testing::TestWithParam<Scenario> {};
 
 extern const std::string kUsageLine;
+// Random bytes: binary under any keystream, so text mode refuses them.
+extern const std::string kBinary;
 
-// Runs the built tool with the arguments.
 ProcessResult lumtar(std::vector<std::string> args, const ProcessOptions &options = {});
 
 // Compares long byte strings, naming the first difference instead of
 // printing both.
 testing::AssertionResult same_bytes(const std::string &got, const std::string &want);
-
-// Runs the tool on names, each of which it must refuse with "not a regular
-// file." and never write, and then on a regular file in dir, which it must
-// still convert.
-void expect_refused_as_not_regular(const std::vector<std::string> &names, const TempDir &dir);
 
 // The count of an interruption message about path, after checking the
 // message's exact form; empty when it is not one.
@@ -54,7 +78,6 @@ public:
     ~BigFile();
     BigFile(const BigFile &) = delete;
     BigFile &operator=(const BigFile &) = delete;
-
     const std::string &path() const { return path_; }
     void write_at(std::uint64_t offset, const std::string &bytes);
     std::string read_at(std::uint64_t offset, std::size_t n) const;

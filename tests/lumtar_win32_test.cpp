@@ -2,80 +2,64 @@
 // device names, and the console's events.
 #include <windows.h>
 
+#include <filesystem>
+
 #include "lumtar_test.h"
 
 namespace lumtar_test {
+
+// The attributes are tested apart, on files of their own.
+void prepare_system(const Scenario &, const TempDir &, ProcessOptions &) {}
+void check_system(const Scenario &, const TempDir &) {}
+
 namespace {
 
 constexpr DWORD kReadOnlyHidden = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
 
-DWORD attributes_of(const std::string &path)
-{
-    return GetFileAttributesA(path.c_str());
-}
+const char *const kLookalikes[] = {"COM0", "lpt10", "abc1.txt", "CONSOLE", "nul1"};
+
+// Devices answer to their names in any directory and with any extension;
+// none of them is ever opened, so none can block. Names close to a
+// device's are files like any other.
+INSTANTIATE_TEST_SUITE_P(Windows, ScenarioTest, testing::ValuesIn(std::vector<Scenario>{
+    {"directories and devices are refused", {{"regular", "regular\n", 0644, "key"}},
+     {"key", "$/sub", ".", "NUL", "nul.txt", "CON", "COM1", "lpt9.log", "\\\\.\\NUL", "$/aux", "$/regular"}, 0, "",
+     "\"$/sub\": not a regular file.\n\".\": not a regular file.\n\"NUL\": not a regular file.\n"
+     "\"nul.txt\": not a regular file.\n\"CON\": not a regular file.\n\"COM1\": not a regular file.\n"
+     "\"lpt9.log\": not a regular file.\n\"\\\\.\\NUL\": not a regular file.\n\"$/aux\": not a regular file.\n",
+     false, {}, [](const std::string &dir) { std::filesystem::create_directory(dir + "/sub"); }},
+    {"names close to a device's", {{"COM0", "plain\n", 0644, "key"}, {"lpt10", "plain\n", 0644, "key"},
+     {"abc1.txt", "plain\n", 0644, "key"}, {"CONSOLE", "plain\n", 0644, "key"}, {"nul1", "plain\n", 0644, "key"}},
+     {"key", "$/COM0", "$/lpt10", "$/abc1.txt", "$/CONSOLE", "$/nul1"}},
+}));
 
 // Whoever may write the file (an administrator, or Wine's root) converts it
 // without clearing the attribute; everyone else has it cleared and set
-// again. Either way the attributes end as they began, after a conversion
-// and after a mismatch.
+// again. Either way the attributes end as they began, after a conversion,
+// after a mismatch, and when the file, held open by another program that
+// shares no writing, cannot be opened even with the attribute cleared.
 TEST(AttributeTest, ReadOnlyFilesKeepTheirAttributes)
 {
     TempDir dir;
-    std::string text = dir.file("text"), binary = dir.file("binary");
+    std::string text = dir.file("text"), binary = dir.file("binary"), held = dir.file("held");
     write_file(text, "protected\n");
-    std::string data = random_bytes(5000, 7);
-    write_file(binary, data);
-    for (const auto &f : {text, binary})
+    write_file(binary, kBinary);
+    write_file(held, "in use\n");
+    for (const auto &f : {text, binary, held})
         ASSERT_TRUE(SetFileAttributesA(f.c_str(), kReadOnlyHidden));
-    ProcessResult r = lumtar({"-t", "key", text, binary});
+    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    ProcessResult r = lumtar({"-t", "key", held, text, binary});
+    CloseHandle(holder);
     EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.err, text_output("\"" + binary + "\": not a text file or mistaken keycode.\n"));
+    EXPECT_EQ(r.err, text_output("can't open \"" + held + "\" to write.\n\"" + binary +
+                                 "\": not a text file or mistaken keycode.\n"));
     EXPECT_EQ(r.out, text_output("exit!\n"));
     EXPECT_EQ(read_file(text), model_convert("key", "protected\n"));
-    EXPECT_TRUE(same_bytes(read_file(binary), data));
-    EXPECT_EQ(attributes_of(text), kReadOnlyHidden);
-    EXPECT_EQ(attributes_of(binary), kReadOnlyHidden);
-}
-
-// Held open by another program that shares no writing, the file cannot be
-// opened even with the attribute cleared: it is set again exactly.
-TEST(AttributeTest, FileThatStaysUnopenableGetsItsAttributesBack)
-{
-    TempDir dir;
-    std::string f = dir.file("held");
-    write_file(f, "in use\n");
-    ASSERT_TRUE(SetFileAttributesA(f.c_str(), kReadOnlyHidden));
-    HANDLE held = CreateFileA(f.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    ProcessResult r = lumtar({"key", f});
-    CloseHandle(held);
-    EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(r.err, text_output("can't open \"" + f + "\" to write.\n"));
-    EXPECT_EQ(attributes_of(f), kReadOnlyHidden);
-    EXPECT_EQ(read_file(f), "in use\n");
-}
-
-// Devices answer to their names in any directory and with any extension;
-// none of them is ever opened, so none can block.
-TEST(DeviceTest, DirectoriesAndDevicesAreRefused)
-{
-    TempDir dir;
-    std::string sub = dir.file("sub");
-    ASSERT_TRUE(CreateDirectoryA(sub.c_str(), nullptr));
-    expect_refused_as_not_regular(
-        {sub, ".", "NUL", "nul.txt", "CON", "COM1", "lpt9.log", "\\\\.\\NUL", dir.file("aux")}, dir);
-
-    // Names close to a device's are files like any other.
-    const std::vector<std::string> lookalikes = {"COM0", "lpt10", "abc1.txt", "CONSOLE", "nul1"};
-    std::vector<std::string> args = {"key"};
-    for (const auto &name : lookalikes) {
-        write_file(dir.file(name), "plain\n");
-        args.push_back(dir.file(name));
-    }
-    ProcessResult r = lumtar(args);
-    EXPECT_EQ(r.err, "");
-    for (const auto &name : lookalikes)
-        EXPECT_EQ(read_file(dir.file(name)), model_convert("key", "plain\n")) << name;
+    EXPECT_TRUE(same_bytes(read_file(binary), kBinary));
+    EXPECT_EQ(read_file(held), "in use\n");
+    for (const auto &f : {text, binary, held})
+        EXPECT_EQ(GetFileAttributesA(f.c_str()), kReadOnlyHidden) << f;
 }
 
 bool under_wine()
@@ -119,14 +103,14 @@ TEST(ConsoleEventTest, CtrlCStopsTheRunWithTheCountThatUndoesIt)
     ProcessOptions group;
     group.new_process_group = !under_wine();
     std::string out = dir.file("out"), err = dir.file("err");
-    pid_t pid = testing_support::start_process({LUMTAR_BINARY, "key", file.path()}, out, err, group);
+    pid_t pid = start_process({LUMTAR_BINARY, "key", file.path()}, out, err, group);
     for (int i = 0; i < 10000 && file.read_at(0, 64) == std::string(64, '\0'); ++i)
         Sleep(1);
     if (!press_ctrl_c(pid, file.path().substr(file.path().find_last_of("/\\") + 1))) {
-        testing_support::wait_process(pid, out, err);
+        wait_process(pid, out, err);
         GTEST_SKIP() << "no console control event can be sent here (error " << GetLastError() << ")";
     }
-    ProcessResult r = testing_support::wait_process(pid, out, err);
+    ProcessResult r = wait_process(pid, out, err);
     EXPECT_EQ(r.exit_status, 130);
     auto n = interruption_count(r.err, file.path());
     ASSERT_TRUE(n) << r.err;

@@ -11,39 +11,37 @@
 #include <string>
 #include <vector>
 
+#include "support/temp_dir.h"
+
 namespace testing_support {
 
 struct ProcessResult {
     int exit_status = -1;  // -1 when the child was killed by a signal
-    int term_signal = 0;   // the signal that killed it, else 0 (always 0 on Windows)
     std::string out;
     std::string err;
 };
 
 struct ProcessOptions {
-    std::vector<std::string> env;      // "NAME=value" entries added to the environment
-    std::string cwd;                   // working directory; empty keeps the current one
-    unsigned uid = 0;                  // nonzero: run as this user and group (needs root);
-                                       // Windows has no uid and ignores it
-    bool new_process_group = false;    // Windows: the child leads a process group of its own,
-                                       // which a console control event can be sent to
-    std::function<void()> in_child;    // runs in the child just before exec; POSIX only:
-                                       // Windows starts a program without forking, and
-                                       // the helper throws std::invalid_argument there
+    std::vector<std::string> env;    // "NAME=value" entries added to the environment
+    unsigned uid = 0;                // nonzero: run as this user and group (needs root; POSIX only)
+    bool new_process_group = false;  // Windows: a group of its own, for console control events
+    std::function<void()> in_child;  // runs in the child just before exec: POSIX only, as it needs fork
 };
 
-// Runs argv[0] (a path: no search of PATH) with the arguments and waits for
-// it. Standard input is the null device. On Windows the arguments reach the
-// child's argv exactly as given, quoted for its C runtime's parser.
-ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOptions &options = {});
-
-// Starts argv[0] and returns its process id; the output goes to the given
-// files.
+// Starts argv[0] (a path: no search of PATH) with the arguments exactly as
+// given; standard input is the null device, the output goes to the files.
 pid_t start_process(const std::vector<std::string> &argv, const std::string &out_path,
                     const std::string &err_path, const ProcessOptions &options = {});
 
-// Waits for a child started by start_process.
+// Waits for a child of start_process and reads what it wrote.
 ProcessResult wait_process(pid_t pid, const std::string &out_path, const std::string &err_path);
+
+inline ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOptions &options = {})
+{
+    TempDir output;
+    pid_t pid = start_process(argv, output.file("out"), output.file("err"), options);
+    return wait_process(pid, output.file("out"), output.file("err"));
+}
 
 // The uid and gid that tests use to drop root: root ignores permissions.
 constexpr unsigned kNobody = 65534;
