@@ -75,6 +75,7 @@ void check_system(const Scenario &s, const TempDir &dir)
 namespace {
 
 const std::string kProtected = "protected\n";
+const std::string kThreeMiB = random_bytes((3 << 20) + 5, 41);
 const std::string kTestComm = "/proc/" + std::to_string(getpid()) + "/comm";
 
 // A converted file is no longer the program that was trusted: it never
@@ -119,11 +120,30 @@ void make_special_files(const std::string &dir)
     close(s);
 }
 
+// The sanitizers' runtime cannot start or end without a thread and address
+// space of its own.
+void skip_if_sanitized(const std::string & = {})
+{
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
+    GTEST_SKIP() << "the sanitizers' runtime needs a thread and address space of its own";
 #endif
+}
+
+// The lowest address-space limit, to 64 KiB, under which the program shows
+// its help: too low for anything more than its libraries.
+rlim_t lowest_starting_limit;
+
+void find_lowest_starting_limit(const std::string &)
+{
+    skip_if_sanitized();
+    rlim_t low = 1 << 20, high = 256 << 20;  // fails, works
+    while (high - low > (64 << 10)) {
+        rlim_t mid = (low + high) / 2;
+        ProcessOptions limited{{"LC_ALL=C"}, 0, false, [mid] { limit(RLIMIT_AS, mid); }};
+        (lumtar({"-usage"}, limited).exit_status != 0 ? low : high) = mid;
+    }
+    lowest_starting_limit = high;
+}
 
 INSTANTIATE_TEST_SUITE_P(Posix, ScenarioTest, testing::ValuesIn(std::vector<Scenario>{
     {"help in UTF-8", {}, {"-usage"}, 0,
@@ -163,11 +183,18 @@ INSTANTIATE_TEST_SUITE_P(Posix, ScenarioTest, testing::ValuesIn(std::vector<Scen
     {"no standard error", {{"binary", kBinary, 0444}}, {"-t", "key", "$/binary"}, 1, "exit!\n", "", true,
      [] { close(2); }},
     {"a broken pipe", {{"binary", kBinary, 0444}}, {"-t", "key", "$/binary"}, 1, "", "", true, onto_broken_pipe},
-    // Without a second thread one worker does it all.
-    {"no thread", {{"f", random_bytes((3 << 20) + 5, 41), 0444, "key"}}, {"key", "$/f"}, 0, "", "", true,
-     [] { limit(RLIMIT_NPROC, 0); }, [](const std::string &) {
-         if (kSanitized)
-             GTEST_SKIP() << "the sanitizers' runtime cannot start or end without a thread of its own";
+    // Without a second thread one worker does it all; without a buffer the
+    // file is left as it was, and says so.
+    {"no thread", {{"f", kThreeMiB, 0444, "key"}}, {"key", "$/f"}, 0, "", "", true, [] { limit(RLIMIT_NPROC, 0); },
+     skip_if_sanitized},
+    {"no memory", {{"f", kThreeMiB, 0444}}, {"key", "$/f"}, 1, "exit!\n",
+     "\"$/f\": not enough memory to convert it; the file is unchanged.\n", true,
+     [] { limit(RLIMIT_AS, lowest_starting_limit); }, find_lowest_starting_limit},
+    // A running program cannot be opened for writing, whatever its mode.
+    {"a file that stays unopenable keeps its mode", {{"sleeper", read_file("/bin/sleep"), 0555}}, {"key", "$/sleeper"},
+     0, "", "can't open \"$/sleeper\" to write.\n", false, {}, [](const std::string &dir) {
+         start_process({dir + "/sleeper", "5"}, "/dev/null", "/dev/null");
+         std::this_thread::sleep_for(std::chrono::milliseconds(200));
      }},
 }));
 
@@ -248,98 +275,55 @@ private:
     bool stopped_ = false;
 };
 
-// The converted part is a prefix of the length the message gives, "-l"
-// with it undoes it, and the mode comes back.
-TEST(InterruptTest, StopsWithAConvertedPrefixThatMinusLUndoes)
-{
-    const std::string key = "s3cr3t-k3y";
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-        MidwayRun run(key);
-        ASSERT_TRUE(run.stopped());
-        EXPECT_EQ(run.command_line().find(key), std::string::npos) << "the key is still in the process list";
-        ProcessResult r = run.finish({signal_number});
-        EXPECT_EQ(r.exit_status, 128 + signal_number);
-        auto n = interruption_count(r.err, run.path());
-        ASSERT_TRUE(n) << r.err;
-        EXPECT_GT(*n, 0u);
-        EXPECT_LT(*n, MidwayRun::kSize);
-        EXPECT_EQ(run.converted(), n);
-        EXPECT_EQ(mode_of(run.path()), 0444u);
-
-        EXPECT_EQ(lumtar({"-l", std::to_string(*n), key, run.path()}, unprivileged()).exit_status, 0);
-        EXPECT_EQ(run.converted(), 0u);
-        EXPECT_EQ(mode_of(run.path()), 0444u);
-    }
-}
-
-// Interrupted without standard error, or onto a broken pipe, the file is
-// still an exact prefix with its mode back; signals the caller ignores stay
-// ignored.
-TEST(InterruptTest, SurroundingsChangeNothingOfTheResult)
+// Stopped midway by each signal, the converted part is a prefix of the
+// length the message gives, "-l" with it undoes it, and the mode comes back.
+// Without standard error, or onto a broken pipe, the file is still an exact
+// prefix; signals the caller ignores stay ignored. A mode that cannot be
+// restored is reported after whatever ended the run.
+TEST(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
 {
     struct Case {
-        std::function<void()> in_child;
         std::vector<int> signals;
         int status;
+        std::function<void()> in_child = {};
+        bool taken_by_root = false;
+        bool reported = true;
     };
-    const Case cases[] = {{[] { close(2); }, {SIGINT}, 130},
-                          {onto_broken_pipe, {SIGINT}, 130},
-                          {[] { signal(SIGHUP, SIG_IGN), signal(SIGINT, SIG_IGN); }, {SIGHUP, SIGINT}, 0}};
+    const Case cases[] = {
+        {{SIGINT}, 130}, {{SIGTERM}, 143}, {{SIGHUP}, 129},
+        {{SIGINT}, 130, [] { close(2); }, false, false}, {{SIGINT}, 130, onto_broken_pipe, false, false},
+        {{SIGHUP, SIGINT}, 0, [] { signal(SIGHUP, SIG_IGN), signal(SIGINT, SIG_IGN); }},
+        {{}, 1, {}, true}, {{SIGINT}, 130, {}, true},
+    };
+    const std::string key = "s3cr3t-k3y";
     for (const auto &c : cases) {
-        MidwayRun run("key", unprivileged({{}, 0, false, c.in_child}));
+        if (c.taken_by_root && !root())
+            continue;  // only root can take the file from its user midway
+        MidwayRun run(key, unprivileged({{}, 0, false, c.in_child}));
         ASSERT_TRUE(run.stopped());
-        EXPECT_EQ(run.finish(c.signals).exit_status, c.status);
+        EXPECT_EQ(run.command_line().find(key), std::string::npos) << "the key is still in the process list";
+        if (c.taken_by_root) {
+            ASSERT_EQ(chown(run.path().c_str(), 0, 0), 0);
+        }
+        ProcessResult r = run.finish(c.signals);
         auto n = run.converted();
         ASSERT_TRUE(n) << "not a converted prefix";
-        EXPECT_EQ(*n == MidwayRun::kSize, c.status == 0);
+        std::string count = std::to_string(*n), name = "\"" + run.path() + "\": ";
+        std::string err = c.status > 128 ? name + "interrupted; the first " + count + " bytes are converted (-l " +
+                                               count + " converts them back).\n"
+                                         : "";
+        if (c.taken_by_root)
+            err += name + "can't restore its mode (Operation not permitted).\n";
+        EXPECT_EQ(r.exit_status, c.status);
+        EXPECT_EQ(r.err, c.reported ? err : "");
+        EXPECT_EQ(r.out, c.reported && c.status == 1 ? "exit!\n" : "");
+        EXPECT_EQ(*n < MidwayRun::kSize, c.status > 128);
+        if (c.taken_by_root)
+            continue;
         EXPECT_EQ(mode_of(run.path()), 0444u);
+        EXPECT_EQ(lumtar({"-l", count, key, run.path()}, unprivileged()).exit_status, 0);
+        EXPECT_EQ(run.converted(), 0u) << "not undone";
     }
-}
-
-TEST(InterruptTest, AModeThatCannotBeRestoredIsReported)
-{
-    if (!root())
-        GTEST_SKIP() << "needs root to take the file from its user midway";
-    for (bool interrupted : {false, true}) {
-        MidwayRun run("key");
-        ASSERT_TRUE(run.stopped());
-        ASSERT_EQ(chown(run.path().c_str(), 0, 0), 0);
-        ProcessResult r = interrupted ? run.finish({SIGINT}) : run.finish();
-        const std::string mode_message = "\"" + run.path() + "\": can't restore its mode (Operation not permitted).\n";
-        ASSERT_GE(r.err.size(), mode_message.size()) << r.err;
-        std::string first = r.err.substr(0, r.err.size() - mode_message.size());
-        EXPECT_EQ(r.err.substr(first.size()), mode_message);
-        EXPECT_EQ(r.exit_status, interrupted ? 130 : 1);
-        EXPECT_EQ(r.out, interrupted ? "" : "exit!\n");
-        EXPECT_EQ(run.converted(), interrupted ? interruption_count(first, run.path()) : MidwayRun::kSize);
-    }
-}
-
-// The lowest address-space limit, to 64 KiB, under which the program shows
-// its help: too low for anything more than its libraries. Without a buffer
-// the file is left as it was, and says so.
-TEST(SurroundingsTest, WithoutMemoryNothingIsLost)
-{
-    if (kSanitized)
-        GTEST_SKIP() << "the sanitizers' runtime cannot start without address space of its own";
-    rlim_t low = 1 << 20, high = 256 << 20;  // fails, works
-    while (high - low > (64 << 10)) {
-        rlim_t mid = (low + high) / 2;
-        ProcessOptions limited{{"LC_ALL=C"}, 0, false, [mid] { limit(RLIMIT_AS, mid); }};
-        (lumtar({"-usage"}, limited).exit_status != 0 ? low : high) = mid;
-    }
-    TempDir dir;
-    give_to_nobody(dir.path());
-    std::string f = dir.file("f"), data = random_bytes((3 << 20) + 5, 41);
-    write_file(f, data);
-    give_to_nobody(f);
-    ASSERT_EQ(chmod(f.c_str(), 0444), 0);
-    ProcessResult r = lumtar({"key", f}, unprivileged({{}, 0, false, [high] { limit(RLIMIT_AS, high); }}));
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.err, "\"" + f + "\": not enough memory to convert it; the file is unchanged.\n");
-    EXPECT_EQ(r.out, "exit!\n");
-    EXPECT_TRUE(same_bytes(read_file(f), data));
-    EXPECT_EQ(mode_of(f), 0444u);
 }
 
 // Another writer is not supported, but what the tool reports as converted
@@ -372,24 +356,6 @@ TEST(SurroundingsTest, AFileThatGrowsMeanwhileGetsNoHole)
         ASSERT_TRUE(n) << "a hole in run " << i;
         ASSERT_GE(*n, kStart) << "run " << i;
     }
-}
-
-// A running program cannot be opened for writing, whatever its mode.
-TEST(SurroundingsTest, AFileThatStaysUnopenableKeepsItsMode)
-{
-    TempDir dir;
-    std::string program = dir.file("sleeper");
-    write_file(program, read_file("/bin/sleep"));
-    ASSERT_EQ(chmod(program.c_str(), 0555), 0);
-    pid_t pid = start_process({program, "30"}, dir.file("out"), dir.file("err"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    ProcessResult r = lumtar({"key", program});
-    kill(pid, SIGKILL);
-    wait_process(pid, dir.file("out"), dir.file("err"));
-    EXPECT_EQ(r.exit_status, 0);
-    EXPECT_EQ(r.err, "can't open \"" + program + "\" to write.\n");
-    EXPECT_EQ(mode_of(program), 0555u);
-    EXPECT_TRUE(same_bytes(read_file(program), read_file("/bin/sleep")));
 }
 
 // A message that waits on a full pipe when a signal comes is still written

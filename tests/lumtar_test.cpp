@@ -30,17 +30,6 @@ testing::AssertionResult same_bytes(const std::string &got, const std::string &w
     return testing::AssertionSuccess();
 }
 
-std::optional<std::uint64_t> interruption_count(const std::string &err, const std::string &path)
-{
-    const std::string lead = "\"" + path + "\": interrupted; the first ";
-    if (err.compare(0, lead.size(), lead) != 0)
-        return std::nullopt;
-    std::string count = err.substr(lead.size(), err.find(' ', lead.size()) - lead.size());
-    if (err != text_output(lead + count + " bytes are converted (-l " + count + " converts them back).\n"))
-        return std::nullopt;
-    return std::stoull(count);
-}
-
 // Memory-backed where the system has such a place with room to spare.
 BigFile::BigFile(const TempDir &fallback, std::uint64_t size)
 {

@@ -66,10 +66,6 @@ ProcessResult lumtar(std::vector<std::string> args, const ProcessOptions &option
 // printing both.
 testing::AssertionResult same_bytes(const std::string &got, const std::string &want);
 
-// The count of an interruption message about path, after checking the
-// message's exact form; empty when it is not one.
-std::optional<std::uint64_t> interruption_count(const std::string &err, const std::string &path);
-
 // A file of several GiB, memory-backed when the system has room for it,
 // removed afterwards. Bytes never written read as zeros.
 class BigFile {

@@ -62,6 +62,19 @@ TEST(AttributeTest, ReadOnlyFilesKeepTheirAttributes)
         EXPECT_EQ(GetFileAttributesA(f.c_str()), kReadOnlyHidden) << f;
 }
 
+// The count of an interruption message about path, after checking the
+// message's exact form; empty when it is not one.
+std::optional<std::uint64_t> interruption_count(const std::string &err, const std::string &path)
+{
+    const std::string lead = "\"" + path + "\": interrupted; the first ";
+    if (err.compare(0, lead.size(), lead) != 0)
+        return std::nullopt;
+    std::string count = err.substr(lead.size(), err.find(' ', lead.size()) - lead.size());
+    if (err != text_output(lead + count + " bytes are converted (-l " + count + " converts them back).\n"))
+        return std::nullopt;
+    return std::stoull(count);
+}
+
 bool under_wine()
 {
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
