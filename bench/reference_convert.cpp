@@ -18,11 +18,9 @@ int main(int argc, char *argv[])
     }
     testing_support::CipherModel model(argv[1]);
     unsigned char block[2048];
-    long long done = 0;
     for (;;) {
         size_t n = std::fread(block, 1, sizeof block, f);
-        model.block(block, static_cast<int>(n), done, -1);
-        done += static_cast<long long>(n);
+        model.apply(block, n);
         std::fseek(f, -static_cast<long>(n), SEEK_CUR);
         std::fwrite(block, 1, n, f);
         if (n != sizeof block)

@@ -4,41 +4,33 @@
 
 namespace testing_support {
 
-CipherModel::CipherModel(const std::string &key)
-    : key_buf_(key.begin(), key.end()), key_len_(static_cast<int>(key.size())), state_(0)
+// The generator is seeded with the first four key bytes.
+CipherModel::CipherModel(const std::string &key) : key_length_(key.size()), running_(key.begin(), key.end())
 {
-    key_buf_.push_back(0);
+    running_.push_back(0);
     for (std::size_t i = 0; i < key.size() && i < 4; ++i)
         state_ = state_ * 256 + static_cast<unsigned char>(key[i]);
 }
 
-int CipherModel::draw()
+// Byte p is XORed with the low byte of the generator's draw p + 1 and with
+// the running key's next byte, which then goes up by one; the running key
+// starts over at every 2048-byte block.
+void CipherModel::apply(unsigned char *data, std::size_t n)
 {
-    state_ = state_ * 22695477u + 1u;
-    return static_cast<int>((state_ >> 16) & 0x7FFF);
-}
-
-void CipherModel::block(unsigned char *data, int length, std::int64_t done, std::int64_t limit)
-{
-    int key_pos = 0;
-    for (int i = 0; i < length; ++i) {
-        if (limit != -1 && done + i >= limit)
-            break;
-        int r = draw();
-        data[i] ^= static_cast<unsigned char>((r & 0xFF) ^ key_buf_[key_pos]);
-        ++key_buf_[key_pos];
-        if (++key_pos >= key_len_)
-            key_pos = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (pos_++ % 2048 == 0)
+            key_pos_ = 0;
+        state_ = state_ * 22695477u + 1u;
+        data[i] = static_cast<unsigned char>(data[i] ^ ((state_ >> 16) & 0xFF) ^ running_[key_pos_]++);
+        if (++key_pos_ >= key_length_)
+            key_pos_ = 0;
     }
 }
 
 std::string model_convert(const std::string &key, std::string data, std::int64_t limit)
 {
-    CipherModel model(key);
-    for (std::size_t done = 0; done < data.size(); done += 2048) {
-        int length = static_cast<int>(std::min<std::size_t>(2048, data.size() - done));
-        model.block(reinterpret_cast<unsigned char *>(&data[done]), length, static_cast<std::int64_t>(done), limit);
-    }
+    std::size_t n = limit < 0 ? data.size() : std::min(data.size(), static_cast<std::size_t>(limit));
+    CipherModel(key).apply(reinterpret_cast<unsigned char *>(data.data()), n);
     return data;
 }
 

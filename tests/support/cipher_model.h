@@ -5,6 +5,7 @@
 #ifndef TESTS_SUPPORT_CIPHER_MODEL_H
 #define TESTS_SUPPORT_CIPHER_MODEL_H
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,19 +15,19 @@ namespace testing_support {
 class CipherModel {
 public:
     explicit CipherModel(const std::string &key);
-
-    // The generator's next draw, 0 to 32767.
-    int draw();
-    // Transforms one block in place; bytes at or past limit (-1: none) stay.
-    void block(unsigned char *data, int length, std::int64_t done, std::int64_t limit);
+    // Converts the next n bytes of the file.
+    void apply(unsigned char *data, std::size_t n);
 
 private:
-    std::vector<unsigned char> key_buf_;  // the key and its terminating zero
-    int key_len_;
-    std::uint32_t state_;
+    std::size_t key_length_;
+    std::vector<unsigned char> running_;  // the key and its terminating zero
+    std::uint32_t state_ = 0;
+    std::uint64_t pos_ = 0;
+    std::size_t key_pos_ = 0;
 };
 
-// The whole file as a block-by-block conversion leaves it.
+// The whole file as the tool leaves it; bytes at or past limit (-1: none)
+// stay as they are.
 std::string model_convert(const std::string &key, std::string data, std::int64_t limit = -1);
 
 }  // namespace testing_support
