@@ -2,8 +2,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
-#include <sstream>
 #include <stdexcept>
 
 namespace testing_support {
@@ -14,15 +14,14 @@ namespace fs = std::filesystem;
 TempDir::TempDir()
 {
     std::random_device entropy;
-    for (int attempt = 0; attempt < 100; ++attempt) {
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
         fs::path candidate = fs::temp_directory_path() / ("lumtar-test-" + std::to_string(entropy()));
-        if (fs::create_directory(candidate)) {
-            fs::permissions(candidate, fs::perms::owner_all, fs::perm_options::replace);
+        if (fs::create_directory(candidate))
             path_ = candidate.string();
-            return;
-        }
     }
-    throw std::runtime_error("cannot create a temporary directory");
+    if (path_.empty())
+        throw std::runtime_error("cannot create a temporary directory");
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::replace);
 }
 
 TempDir::~TempDir()
@@ -39,16 +38,12 @@ std::string read_file(const std::string &path)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 void write_file(const std::string &path, const std::string &content)
 {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
-    if (!out)
+    if (!std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size())))
         throw std::runtime_error("cannot write " + path);
 }
 
