@@ -40,27 +40,28 @@ static std::string figures(const std::string &path)
 
 // A 64 KiB tmpfs in a mount namespace of this process alone, which works in
 // it meanwhile: there "C:\dir\file" and "C:dst" are relative names, "file" is
-// an empty file and "loop" a link to itself.
+// an empty file and "loop" a link to itself. Extra slashes are skipped on the
+// way up.
 TEST(OwnFileSystem, FiguresOfEveryKindOfPathAndAFullDisk)
 {
-    TempDir dir;
-    std::string mnt = dir.file("mnt"), page = std::to_string(sysconf(_SC_PAGESIZE));
+    TempDir dir, outside;
+    std::string mnt = dir.path(), page = std::to_string(sysconf(_SC_PAGESIZE));
     std::string content = random_bytes(200001, 5), cwd = fs::current_path();
-    write_file(dir.file("src"), content);
-    fs::create_directory(mnt);
+    write_file(outside.file("src"), content);
     if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr))
         GTEST_SKIP() << "no mount namespace of a test's own here";
     ASSERT_EQ(mount("lumtar-test", mnt.c_str(), "tmpfs", 0, "size=64k"), 0);
     fs::current_path(mnt);
     write_file("file", "");
     fs::create_symlink("loop", "loop");
-    for (std::string path : {mnt, mnt + "/missing/deeper/file", mnt + "/file/under/a/file",
-                             std::string("C:\\dir\\file"), std::string(), std::string("missing/file")})
+    for (std::string path : {mnt, mnt + "/missing//deeper/file", mnt + "/file/under/a/file",
+                             std::string("C:\\dir\\file"), std::string(), std::string("missing/file/")})
         EXPECT_EQ(figures(path), "65536 65536 " + page) << path;
+    EXPECT_NE(figures("/lumtar-no-such-directory/file"), "65536 65536 " + page) << "the figures of /, not of .";
     EXPECT_EQ(figures("loop/file"), "-1 -1 0") << "a failed query climbs no further";
     // The write that finds the disk full is reported, then Fclose finds no
     // free byte; the source's first bytes stay behind.
-    EXPECT_EQ(copy(dir.file("src"), "C:dst"), Outcome(0, "C:dst: writing error\nC drive: no free disk space\n"));
+    EXPECT_EQ(copy(outside.file("src"), "C:dst"), Outcome(0, "C:dst: writing error\nC drive: no free disk space\n"));
     EXPECT_TRUE(read_file("C:dst") == content.substr(0, 65536));
     // A close that fails itself gives EOF, with no free-space check. The
     // capture of stderr flushes every stream: the bytes go in after it.
