@@ -15,8 +15,14 @@ using namespace testing_support;
 std::optional<double> free_answer;
 std::optional<std::uint64_t> cluster_answer;
 
+std::string cluster_asked_of;
+
 std::optional<double> platform::free_bytes(const char *) { return free_answer; }
-std::optional<std::uint64_t> platform::cluster_size(const char *) { return cluster_answer; }
+std::optional<std::uint64_t> platform::cluster_size(const char *path)
+{
+    cluster_asked_of = path;
+    return cluster_answer;
+}
 
 bool platform::is_directory(const char *) { return false; }
 bool platform::same_file(std::FILE *, const char *) { return false; }
@@ -74,6 +80,7 @@ TEST(FilesOverDouble, CopyWithEveryBufferSize)
                 EXPECT_EQ(copy("src", "dst"),
                           free > 0 ? Outcome(1, "") : Outcome(0, "no free disk space\ndst: writing error\n"));
                 EXPECT_TRUE(read_file("dst") == content) << cluster.value_or(0) << " " << size << " " << free;
+                EXPECT_EQ(cluster_asked_of, "dst") << "the buffer is a cluster of the destination";
             }
     fs::current_path(cwd);
 }
