@@ -5,9 +5,6 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <limits>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,16 +15,13 @@ namespace {
 template <typename Value>
 std::string format_in(char *(*routine)(Value, char *), Value value, size_t buffer_size)
 {
-    auto buf = std::make_unique<char[]>(buffer_size);
-    EXPECT_EQ(routine(value, buf.get()), buf.get());
-    return buf.get();
+    std::vector<char> buf(buffer_size);
+    EXPECT_EQ(routine(value, buf.data()), buf.data());
+    return buf.data();
 }
 
-std::string num(int value) { return format_in(lumlib::numToStr, value, 15); }
-std::string num2(double value) { return format_in(lumlib::numToStr2, value, 27); }
-
-// The model: the decimal digits, a ',' before every three counted from the
-// right, at most five groups (the first takes any extra digits).
+// The model: the decimal digits of the magnitude, a ',' before every three
+// counted from the right, at most five groups (the first takes the rest).
 std::string grouped(std::uint64_t magnitude)
 {
     std::string text = std::to_string(magnitude);
@@ -36,19 +30,9 @@ std::string grouped(std::uint64_t magnitude)
     return text;
 }
 
-std::string num_model(std::int64_t value) { return (value < 0 ? "-" : " ") + grouped(std::llabs(value)); }
-
-// Truncated toward zero; negative values get plain digits.
-std::string num2_model(double value)
-{
-    if (value <= -1)
-        return "-" + std::to_string(static_cast<std::uint64_t>(-value));
-    return grouped(static_cast<std::uint64_t>(value));
-}
-
 // The n-th whole number whose groups of three digits are each 0, 1, 12 or 999
 // (the base-4 digits of n): zero padding, thresholds and the values just
-// below them. The numbers below 4 to the power g are those of up to g groups.
+// below them. Those below 4 to the power g have up to g groups.
 std::uint64_t whole_of(int n)
 {
     constexpr std::uint64_t kGroups[] = {0, 1, 12, 999};
@@ -58,6 +42,7 @@ std::uint64_t whole_of(int n)
     return whole;
 }
 
+// A sign column, then the grouped magnitude.
 TEST(NumToStr, EveryGroupPatternBothSignsAndTheIntLimits)
 {
     std::vector<std::int64_t> values{INT_MAX, INT_MIN};
@@ -65,27 +50,30 @@ TEST(NumToStr, EveryGroupPatternBothSignsAndTheIntLimits)
         if (auto whole = static_cast<std::int64_t>(whole_of(n)); whole <= INT_MAX)
             values.insert(values.end(), {whole, -whole});
     for (std::int64_t value : values)
-        ASSERT_EQ(num(static_cast<int>(value)), num_model(value)) << value;
+        ASSERT_EQ(format_in(lumlib::numToStr, static_cast<int>(value), 15),
+                  (value < 0 ? "-" : " ") + grouped(value < 0 ? -value : value)) << value;
 }
 
-// Up to six groups, past 1e15 where the first group takes the extra digits;
-// int limits; and a value just below a multiple of a billion, where a
-// floating-point split of the groups rounds up.
+// Truncated toward zero; negative values with plain digits. Up to six
+// groups, past 1e15 where the first group takes the extra digits; the int
+// limits; a value just below a multiple of a billion, where a floating-point
+// split of the groups rounds up.
 TEST(NumToStr2, EveryGroupPatternWithEveryKindOfFractionBothSigns)
 {
     std::vector<double> values{INT_MAX + 0.75, INT_MIN - 0.75, INT_MIN - 1.0, 32999999999.999996};
     for (int n = 0; n < 4 * 4 * 4 * 4 * 4 * 4; ++n) {
-        double whole = static_cast<double>(whole_of(n));
+        const double whole = static_cast<double>(whole_of(n));
         for (double value : {whole, whole + 0.5, std::nextafter(whole + 1, 0.0)})
             values.insert(values.end(), {value, -value});
     }
     for (double value : values)
-        ASSERT_EQ(num2(value), num2_model(value)) << std::to_string(value);
+        ASSERT_EQ(format_in(lumlib::numToStr2, value, 27),
+                  value <= -1 ? "-" + std::to_string(static_cast<std::uint64_t>(-value))
+                              : grouped(static_cast<std::uint64_t>(value))) << std::to_string(value);
 }
 
 TEST(NumToStr2, TextsBeyondTheModelsRange)
 {
-    using limits = std::numeric_limits<double>;
     const struct {
         double value;
         const char *text;
@@ -94,16 +82,13 @@ TEST(NumToStr2, TextsBeyondTheModelsRange)
         {std::nextafter(1e22, 0.0), "9999999999,999,997,902,848"},
         {std::nextafter(-1e25, 0.0), "-9999999999999998758486016"},
         {1e22, "overflow"},
-        {limits::max(), "overflow"},
-        {limits::infinity(), "overflow"},
+        {HUGE_VAL, "overflow"},
         {-1e25, "-overflow"},
-        {-limits::max(), "-overflow"},
-        {-limits::infinity(), "-overflow"},
-        {limits::quiet_NaN(), "nan"},
-        {-limits::quiet_NaN(), "nan"},
+        {-HUGE_VAL, "-overflow"},
+        {NAN, "nan"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(num2(c.value), c.text) << c.value;
+        EXPECT_EQ(format_in(lumlib::numToStr2, c.value, 27), c.text) << c.value;
 }
 
 }  // namespace
