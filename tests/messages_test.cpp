@@ -17,6 +17,12 @@ namespace {
 using testing_support::read_file;
 using testing_support::TempDir;
 
+// The switches as the library starts, before any test sets them.
+const bool kSwitchesStartOff =
+    lumlib::errfp == nullptr && lumlib::errmsg_output_flg == 0 && lumlib::errmsgWrite_flg == 0;
+
+TEST(Messages, SwitchesStartOff) { EXPECT_TRUE(kSwitchesStartOff); }
+
 // What errmsg writes with errfp set to standard output, where it also sets
 // its flag.
 template <typename... Args>
