@@ -84,7 +84,7 @@ const Case kCases[] = {
     {locked, 300, INT_MAX, 0, std::string(300, '\0')},
     {copy_of_size, 3, INT_MAX, 0, std::string(3, '\0')},
     {copy_of_size, 8, INT_MAX, 0, std::string("ttttt\0\0\0", 8)},
-    {grown_and_shrunk, 4, INT_MAX, 0, "0123"},
+    {grown_and_shrunk, 1, INT_MAX, 0, "0"},
     {append_to_heap_text, 3, INT_MAX, 0, std::string("hi", 3)},
     {append_to_heap_text, 10003, INT_MAX, 0, "hi" + std::string(10000, 'x') + '\0'},
     {getmem, 1000, INT_MAX, 1, "\ncannot get the memory of 1000 bytes\n" + kEnd},

@@ -186,6 +186,16 @@ TEST(Messages, LogHoldsOneLinePerMessageSinceTheLastEnd)
     EXPECT_EQ(lumlib::errmsgf("kept"), '\n');
     EXPECT_EQ(lumlib::errmsgf("end"), 0);
     EXPECT_EQ(log_text(), testing_support::text_output("kept\n"));
+    // A log on a full device: a short message waits in the stream's buffer
+    // and fails when the log closes; one longer than the buffer fails at once.
+    if (std::filesystem::exists("/dev/full")) {
+        std::filesystem::remove("message.log");
+        std::filesystem::create_symlink("/dev/full", "message.log");
+        EXPECT_EQ(lumlib::errmsgf("short"), '\n');
+        EXPECT_EQ(lumlib::errmsgf("end"), -1);
+        EXPECT_EQ(lumlib::errmsgf(std::string(100000, 'f').c_str()), -1);
+        lumlib::errmsgf("end");
+    }
     std::filesystem::current_path(cwd);
 }
 
