@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <string>
 
 #include "support/system.h"
@@ -16,162 +15,119 @@ namespace {
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool kAddressSanitizer = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr bool kAddressSanitizer = true;
-#else
-constexpr bool kAddressSanitizer = false;
-#endif
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
 #else
 constexpr bool kAddressSanitizer = false;
 #endif
 
-void note_cleanup() { std::fputs("endfun ran\n", stderr); }
+// A block made before a failing request, for moremem and addstr to work on.
+char *g_block;
+
+// Shows that it ran, and that the block was not released before it.
+void note_cleanup() { std::fprintf(stderr, "endfun ran; block holds %s\n", g_block); }
 
 }  // namespace
 
-// This program's cleanup, in place of the library's weak null default.
+// This program's cleanup, in place of the library's null default.
 void (*lumlib::endfun)() = note_cleanup;
 
 namespace {
 
-using lumlib::addstr;
-using lumlib::freeLocal;
-using lumlib::freeMem;
-using lumlib::getmem;
-using lumlib::getmemAdr;
-using lumlib::getmemLock;
-using lumlib::moremem;
-using lumlib::setstr;
+using namespace lumlib;
 
-testing::Matcher<const std::string &> exactly(const char *text) { return testing::Matcher<const std::string &>(text); }
+// The requests, by size.
+void *more(int size) { return moremem(g_block, size); }
+void *more_of_null(int size) { return moremem(nullptr, size); }
+void *locked(int size) { return getmemAdr(getmemLock(size)); }
+void *copy_of_size(int size) { return setstr(std::string(static_cast<size_t>(size - 3), 't').c_str()); }
+const std::string kLongText(5000, 'y');
+void *append_long(int) { return addstr(g_block, kLongText.c_str()); }
 
-// Leaves a freed block of size bytes full of 0xFF, so that a block handed
-// out next from the same place shows whether it was cleared.
-void dirty_heap(size_t size)
+// To a block of the standard allocator whose bytes past the text are not
+// zero: the terminator must be copied.
+void *append_to_heap_text(int size)
 {
-    void *block = std::malloc(size);
-    std::memset(block, 0xFF, size);
-    std::free(block);
+    auto *text = static_cast<char *>(std::memset(std::malloc(64), 0xFF, 64));
+    return addstr(std::strcpy(text, "hi"), std::string(static_cast<size_t>(size - 3), 'x').c_str());
 }
 
-bool all_zero(const void *block, size_t size)
-{
-    const auto *bytes = static_cast<const unsigned char *>(block);
-    for (size_t i = 0; i < size; ++i)
-        if (bytes[i] != 0)
-            return false;
-    return true;
-}
-
-// The sanitizer's allocator knows the size asked for; the plain one may
-// round it up.
-void expect_block_size(void *block, size_t size)
-{
-    if (kAddressSanitizer)
-        EXPECT_EQ(testing_support::allocated_size(block), size);
-    else
-        EXPECT_GE(testing_support::allocated_size(block), size);
-}
-
-TEST(Memory, ProgramDefinitionOfEndfunReplacesTheDefault) { EXPECT_EQ(lumlib::endfun, &note_cleanup); }
-
-TEST(Memory, GetmemZeroFillsEveryByte)
-{
-    for (int size : {1, 16, 1000, 4096, 100000}) {
-        SCOPED_TRACE(size);
-        dirty_heap(static_cast<size_t>(size));
-        void *block = getmem(size);
-        ASSERT_NE(block, nullptr);
-        expect_block_size(block, static_cast<size_t>(size));
-        EXPECT_TRUE(all_zero(block, static_cast<size_t>(size)));
-        freeMem(block);
-    }
-}
-
-TEST(Memory, GetmemLockGivesAZeroFilledBlockWhoseAddressIsTheHandle)
-{
-    dirty_heap(300);
-    void *handle = getmemLock(300);
-    ASSERT_NE(handle, nullptr);
-    EXPECT_EQ(getmemAdr(handle), handle);
-    EXPECT_TRUE(all_zero(getmemAdr(handle), 300));
-    freeLocal(handle);
-    // Null is ignored by both releases (the sanitizer build would catch a
-    // bad release).
-    freeLocal(nullptr);
-    freeMem(nullptr);
-}
-
-TEST(Memory, MorememGrowsAndShrinksKeepingTheContent)
+// Grows a block past any slack, uses it, and shrinks it again.
+void *grown_and_shrunk(int size)
 {
     auto *block = static_cast<char *>(moremem(nullptr, 11));
     std::memcpy(block, "0123456789", 11);
     block = static_cast<char *>(moremem(block, 50000));
-    expect_block_size(block, 50000);
-    EXPECT_STREQ(block, "0123456789");
-    block = static_cast<char *>(moremem(block, 4));
-    expect_block_size(block, 4);
-    EXPECT_EQ(std::memcmp(block, "0123", 4), 0);
-    freeMem(block);
+    block[49999] = '!';
+    return moremem(block, size);
 }
 
-TEST(Memory, SetstrCopiesIntoABlockThreeBytesLonger)
+const std::string kEnd = "endfun ran; block holds kept\n";
+
+// A request of a size, the threshold it runs with, and what it must do:
+// status 0 for a block holding exactly `out`; otherwise, in a child process,
+// the exit status (3 when the request returned) and the whole standard
+// error output. endfun is set unless the row says otherwise.
+struct Case {
+    void *(*request)(int);
+    int size;
+    int threshold;
+    int status;
+    std::string out;
+    bool cleanup = true;
+};
+
+// Sizes of no bytes or fewer fail in every build; the others where the
+// child's address space is capped.
+const Case kCases[] = {
+    {getmem, 1, INT_MAX, 0, std::string(1, '\0')},
+    {getmem, 100000, INT_MAX, 0, std::string(100000, '\0')},
+    {locked, 300, INT_MAX, 0, std::string(300, '\0')},
+    {copy_of_size, 3, INT_MAX, 0, std::string(3, '\0')},
+    {copy_of_size, 8, INT_MAX, 0, std::string("ttttt\0\0\0", 8)},
+    {grown_and_shrunk, 1, INT_MAX, 0, "0"},
+    {append_to_heap_text, 3, INT_MAX, 0, std::string("hi", 3)},
+    {append_to_heap_text, 10003, INT_MAX, 0, "hi" + std::string(10000, 'x') + '\0'},
+    {getmem, 1000, INT_MAX, 1, "\ncannot get the memory of 1000 bytes\n" + kEnd},
+    {getmem, 1001, INT_MAX, 1, "\ncannot get the memory of 0 K bytes\n" + kEnd},
+    {getmem, 3000, INT_MAX, 1, "\ncannot get the memory of 2 K bytes\n" + kEnd},
+    {getmem, 1000, INT_MAX, 1, "\ncannot get the memory of 1000 bytes\n", false},
+    {getmem, INT_MAX, INT_MAX, 3, "\ncannot get the memory of 2097151 K bytes\nreturned null\n"},
+    {getmem, 4096, 4096, 3, "\ncannot get the memory of 4 K bytes\nreturned null\n"},
+    {getmem, 4095, 4096, 1, "\ncannot get the memory of 3 K bytes\n" + kEnd},
+    {getmem, 0, INT_MAX, 1, "\ncannot get the memory of 0 bytes\n" + kEnd},
+    {getmem, -5000, INT_MAX, 1, "\ncannot get the memory of -5000 bytes\n" + kEnd},
+    {getmem, -1, -1, 3, "\ncannot get the memory of -1 bytes\nreturned null\n"},
+    {more, 1000, INT_MAX, 1, "cannot get the memory of 1000 bytes\n" + kEnd},
+    {more, 1001, INT_MAX, 1, "cannot get the memory of 1 K bytes\n" + kEnd},
+    {more, 3000, 100, 1, "cannot get the memory of 3 K bytes\n" + kEnd},
+    {more_of_null, 5000, INT_MAX, 1, "cannot get the memory of 5 K bytes\n" + kEnd},
+    {more, 0, INT_MAX, 1, "cannot get the memory of 0 bytes\n" + kEnd},
+    {more, -2048, -5000, 1, "cannot get the memory of -2048 bytes\n" + kEnd},
+    {more_of_null, 0, INT_MAX, 1, "cannot get the memory of 0 bytes\n", false},
+    {locked, 10000, 10000, 1,
+     "\ncannot get the memory of 9 K bytes\nFaital error:\ncannot get the memory of 10 K bytes"},
+    {locked, 500, 500, 1, "\ncannot get the memory of 500 bytes\nFaital error:\ncannot get memory of 500 bytes"},
+    {locked, 10000, INT_MAX, 1, "\ncannot get the memory of 9 K bytes\n" + kEnd},
+    {locked, -3, -3, 1, "\ncannot get the memory of -3 bytes\nFaital error:\ncannot get memory of -3 bytes"},
+    {copy_of_size, 6, 6, 1, "\ncannot get the memory of 6 bytes\ncannot get memory\n" + kEnd},
+    {copy_of_size, 6, INT_MAX, 1, "\ncannot get the memory of 6 bytes\n" + kEnd},
+    {append_long, 5005, INT_MAX, 1, "can't get memory\n" + kEnd},
+};
+
+// Each new block is taken right after a block of its size was freed full of
+// 0xFF, so that it shows whether it was cleared.
+void expect_block(const Case &c)
 {
-    struct Case {
-        const char *text;
-        size_t size;
-    } cases[] = {{"", 3}, {"abcde", 8}, {"\x82\xa0\x82\xa2", 7}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.text);
-        dirty_heap(c.size);
-        char *copy = setstr(c.text);
-        expect_block_size(copy, c.size);
-        size_t len = std::strlen(c.text);
-        EXPECT_EQ(std::memcmp(copy, c.text, len), 0);
-        EXPECT_TRUE(all_zero(copy + len, 3)) << "the terminator and two more zeros";
-        freeMem(copy);
-    }
+    std::free(std::memset(std::malloc(c.out.size()), 0xFF, c.out.size()));
+    auto *block = static_cast<char *>(c.request(c.size));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(std::string(block, c.out.size()), c.out);
+    // The sanitizer's allocator knows the size asked for; the plain one may
+    // round it up.
+    size_t held = testing_support::allocated_size(block);
+    EXPECT_TRUE(kAddressSanitizer ? held == c.out.size() : held >= c.out.size()) << held;
+    freeLocal(block);
 }
-
-TEST(Memory, AddstrAppendsInABlockOfExactlyBothTexts)
-{
-    char *str = setstr("abc");
-    str = addstr(str, "defg");
-    EXPECT_STREQ(str, "abcdefg");
-    expect_block_size(str, 8);
-    str = addstr(str, "");
-    EXPECT_STREQ(str, "abcdefg");
-    expect_block_size(str, 8);
-    std::string longer(10000, 'x');
-    str = addstr(str, longer.c_str());
-    EXPECT_EQ(std::string(str), "abcdefg" + longer);
-    expect_block_size(str, 10008);
-    freeMem(str);
-}
-
-TEST(Memory, AddstrTakesABlockOfTheStandardAllocator)
-{
-    // The bytes past the text are not zero: the terminator must be copied.
-    char *str = static_cast<char *>(std::malloc(64));
-    std::memset(str, 0xFF, 64);
-    std::memcpy(str, "hi", 3);
-    str = addstr(str, "!");
-    EXPECT_STREQ(str, "hi!");
-    expect_block_size(str, 4);
-    std::free(str);
-}
-
-// ---- Failing requests, each in a child process ---------------------------
-
-// A block made before the request, for moremem and addstr to work on.
-char *g_block;
-// A text made before memory runs out.
-const std::string kLongText(5000, 'y');
-
-// endfun for the tests that must show the block was not released first:
-// a released block would have lost its text (and the sanitizer build
-// reports the read).
-void show_block() { std::fprintf(stderr, "block holds %s\n", g_block); }
 
 // Grows the stack now, so that it needs no new pages once the address
 // space is capped.
@@ -198,122 +154,34 @@ void run_out_of_memory()
             g_taken = piece;
 }
 
-struct FailingRequest {
-    const char *what;
-    int terminate_size;
-    std::function<void *()> request;
-    int status;        // 1 for the fatal exit; 3 when the request returned
-    const char *err;   // the whole standard error output
-    void (*cleanup)() = note_cleanup;
-};
-
 // The child's side: a request that returns reports what it returned.
-void run_in_child(const FailingRequest &c, bool exhaust)
+void run_in_child(const Case &c)
 {
     g_block = setstr("kept");
-    lumlib::terminate_size = c.terminate_size;
-    lumlib::endfun = c.cleanup;
-    if (exhaust)
+    lumlib::terminate_size = c.threshold;
+    lumlib::endfun = c.cleanup ? note_cleanup : nullptr;
+    if (c.size > 0)
         run_out_of_memory();
-    void *result = c.request();
+    void *result = c.request(c.size);
     std::fprintf(stderr, "returned %s\n", result != nullptr ? "a block" : "null");
     std::exit(3);
 }
 
-void expect_failures(const std::vector<FailingRequest> &cases, bool exhaust)
+TEST(Memory, ProgramDefinitionOfEndfunReplacesTheDefault) { EXPECT_EQ(lumlib::endfun, &note_cleanup); }
+
+TEST(MemoryDeathTest, EveryRequestGivesItsBlockOrWritesItsMessagesAndEnds)
 {
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EXIT(run_in_child(c, exhaust), testing::ExitedWithCode(c.status), exactly(c.err));
+    const bool can_cap = !kAddressSanitizer && testing_support::why_no_memory_cap().empty();
+    for (const Case &c : kCases) {
+        SCOPED_TRACE(testing::Message() << "size " << c.size << ", threshold " << c.threshold);
+        if (c.status == 0) {
+            expect_block(c);
+        } else if (c.size <= 0 || can_cap) {
+            EXPECT_EXIT(run_in_child(c), testing::ExitedWithCode(c.status), testing::Eq(c.out));
+        }
     }
-}
-
-constexpr int kInitial = INT_MAX;
-
-
-// Requests the allocator refuses because memory is gone: the address space
-// is capped in the child.
-TEST(MemoryDeathTest, RequestsTheAllocatorCannotSatisfy)
-{
-    if (kAddressSanitizer)
-        GTEST_SKIP() << "the address sanitizer reserves terabytes of address space and aborts on a failed "
-                        "allocation, so RLIMIT_AS cannot make requests fail; the normal build runs these";
-    if (std::string why = testing_support::why_no_memory_cap(); !why.empty())
-        GTEST_SKIP() << why;
-    std::vector<FailingRequest> cases = {
-        {"getmem: bytes up to 1000", kInitial, [] { return getmem(1000); }, 1,
-         "\ncannot get the memory of 1000 bytes\nendfun ran\n"},
-        {"getmem: K bytes by 1024, rounded down", kInitial, [] { return getmem(1001); }, 1,
-         "\ncannot get the memory of 0 K bytes\nendfun ran\n"},
-        {"getmem 2048", kInitial, [] { return getmem(2048); }, 1, "\ncannot get the memory of 2 K bytes\nendfun ran\n"},
-        {"getmem 3000", kInitial, [] { return getmem(3000); }, 1, "\ncannot get the memory of 2 K bytes\nendfun ran\n"},
-        {"getmem without endfun", kInitial, [] { return getmem(1000); }, 1, "\ncannot get the memory of 1000 bytes\n",
-         nullptr},
-        {"getmem of INT_MAX with the initial threshold returns", kInitial, [] { return getmem(INT_MAX); }, 3,
-         "\ncannot get the memory of 2097151 K bytes\nreturned null\n"},
-        {"getmem above terminate_size returns null", 4096, [] { return getmem(10000); }, 3,
-         "\ncannot get the memory of 9 K bytes\nreturned null\n"},
-        {"getmem at terminate_size returns null", 4096, [] { return getmem(4096); }, 3,
-         "\ncannot get the memory of 4 K bytes\nreturned null\n"},
-        {"getmem just below terminate_size ends", 4096, [] { return getmem(4095); }, 1,
-         "\ncannot get the memory of 3 K bytes\nendfun ran\n"},
-        {"getmem 4000 below terminate_size ends", 4096, [] { return getmem(4000); }, 1,
-         "\ncannot get the memory of 3 K bytes\nendfun ran\n"},
-        {"moremem: bytes up to 1000", kInitial, [] { return moremem(g_block, 1000); }, 1,
-         "cannot get the memory of 1000 bytes\nendfun ran\n"},
-        {"moremem: K bytes by 1000", kInitial, [] { return moremem(g_block, 1001); }, 1,
-         "cannot get the memory of 1 K bytes\nendfun ran\n"},
-        {"moremem 2048", kInitial, [] { return moremem(g_block, 2048); }, 1,
-         "cannot get the memory of 2 K bytes\nendfun ran\n"},
-        {"moremem 3000", kInitial, [] { return moremem(g_block, 3000); }, 1,
-         "cannot get the memory of 3 K bytes\nendfun ran\n"},
-        {"moremem of null", kInitial, [] { return moremem(nullptr, 5000); }, 1,
-         "cannot get the memory of 5 K bytes\nendfun ran\n"},
-        {"moremem ignores terminate_size", 100, [] { return moremem(g_block, 5000); }, 1,
-         "cannot get the memory of 5 K bytes\nendfun ran\n"},
-        {"getmemLock: both messages, no endfun", 10000, [] { return getmemLock(10000); }, 1,
-         "\ncannot get the memory of 9 K bytes\nFaital error:\ncannot get the memory of 10 K bytes"},
-        {"getmemLock: bytes form", 500, [] { return getmemLock(500); }, 1,
-         "\ncannot get the memory of 500 bytes\nFaital error:\ncannot get memory of 500 bytes"},
-        {"getmemLock with the initial threshold: getmem ends it", kInitial, [] { return getmemLock(10000); }, 1,
-         "\ncannot get the memory of 9 K bytes\nendfun ran\n"},
-        {"setstr: its own message after getmem's", 6, [] { return static_cast<void *>(setstr("abc")); }, 1,
-         "\ncannot get the memory of 6 bytes\ncannot get memory\nendfun ran\n"},
-        {"setstr with the initial threshold: getmem ends it", kInitial,
-         [] { return static_cast<void *>(setstr("abc")); }, 1, "\ncannot get the memory of 6 bytes\nendfun ran\n"},
-        {"addstr", kInitial, [] { return static_cast<void *>(addstr(g_block, kLongText.c_str())); }, 1,
-         "can't get memory\nendfun ran\n"},
-    };
-    expect_failures(cases, true);
-}
-
-// Sizes no allocator is asked for: zero and negative requests fail alike,
-// in every build.
-TEST(MemoryDeathTest, RequestsOfNoBytesOrFewerFail)
-{
-    std::vector<FailingRequest> cases = {
-        {"getmem 0", kInitial, [] { return getmem(0); }, 1, "\ncannot get the memory of 0 bytes\nendfun ran\n"},
-        {"getmem -1", kInitial, [] { return getmem(-1); }, 1, "\ncannot get the memory of -1 bytes\nendfun ran\n"},
-        {"getmem -5000: never the K form", kInitial, [] { return getmem(-5000); }, 1,
-         "\ncannot get the memory of -5000 bytes\nendfun ran\n"},
-        {"getmem 0 at terminate_size 0", 0, [] { return getmem(0); }, 3,
-         "\ncannot get the memory of 0 bytes\nreturned null\n"},
-        {"getmem -1 at terminate_size -1", -1, [] { return getmem(-1); }, 3,
-         "\ncannot get the memory of -1 bytes\nreturned null\n"},
-        {"moremem to 0 keeps the block", kInitial, [] { return moremem(g_block, 0); }, 1,
-         "cannot get the memory of 0 bytes\nblock holds kept\n", show_block},
-        {"moremem to -1 keeps the block", kInitial, [] { return moremem(g_block, -1); }, 1,
-         "cannot get the memory of -1 bytes\nblock holds kept\n", show_block},
-        {"moremem of null to 0", kInitial, [] { return moremem(nullptr, 0); }, 1,
-         "cannot get the memory of 0 bytes\nendfun ran\n"},
-        {"moremem -2048 ignores terminate_size", -5000, [] { return moremem(g_block, -2048); }, 1,
-         "cannot get the memory of -2048 bytes\nendfun ran\n"},
-        {"getmemLock 0: getmem ends it", kInitial, [] { return getmemLock(0); }, 1,
-         "\ncannot get the memory of 0 bytes\nendfun ran\n"},
-        {"getmemLock -3 at terminate_size -3", -3, [] { return getmemLock(-3); }, 1,
-         "\ncannot get the memory of -3 bytes\nFaital error:\ncannot get memory of -3 bytes"},
-    };
-    expect_failures(cases, false);
+    freeMem(nullptr);
+    freeLocal(nullptr);
 }
 
 }  // namespace

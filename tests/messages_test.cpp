@@ -2,13 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdarg>
+#include <climits>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "support/system.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -16,229 +17,186 @@ namespace {
 using testing_support::read_file;
 using testing_support::TempDir;
 
-std::string edit(const char *format, ...)
+// The switches as the library starts, before any test sets them.
+const bool kSwitchesStartOff =
+    lumlib::errfp == nullptr && lumlib::errmsg_output_flg == 0 && lumlib::errmsgWrite_flg == 0;
+
+TEST(Messages, SwitchesStartOff) { EXPECT_TRUE(kSwitchesStartOff); }
+
+// What errmsg writes with errfp set to standard output, where it also sets
+// its flag.
+template <typename... Args>
+std::string written(const std::string &format, Args... args)
 {
-    va_list args;
-    va_start(args, format);
-    std::string text = lumlib::err_edit(format, args);
-    va_end(args);
+    lumlib::errfp = reinterpret_cast<FILE *>(-1);
+    lumlib::errmsg_output_flg = 0;
+    testing::internal::CaptureStdout();
+    lumlib::errmsg(format.c_str(), args...);
+    EXPECT_EQ(lumlib::errmsg_output_flg, 1);
+    return testing::internal::GetCapturedStdout();
+}
+
+// The model check's arguments: each tells by its text which conversion took it.
+constexpr int kArgs[] = {0x141, -1};
+
+// The documented editing, for the conversions that take an int.
+std::string edit_model(const std::string &format)
+{
+    std::string text;
+    const int *arg = kArgs;
+    for (size_t at = 0; text.size() < 1024 && at < format.size(); ++at) {
+        const char byte = format[at], next = format[at + 1];
+        if (next == '\0' || (byte != '\\' && byte != '%'))
+            text += byte;
+        else if (++at, byte == '\\')
+            text += next;
+        else if (next == 'c')
+            text += static_cast<char>(*arg++);
+        else if (next == 'd')
+            text += std::to_string(*arg++);
+        else if (next == 'x')
+            text += (std::ostringstream() << std::hex << static_cast<unsigned>(*arg++)).str();
+        else
+            text += {'%', next};
+    }
     return text;
 }
 
-FILE *const kStdout = reinterpret_cast<FILE *>(-1);
-
-// Every test starts from the library's initial state.
-class MessagesTest : public ::testing::Test {
-protected:
-    void SetUp() override { reset(); }
-    void TearDown() override { reset(); }
-    static void reset()
-    {
-        lumlib::errfp = nullptr;
-        lumlib::errmsg_output_flg = 0;
-        lumlib::errmsgWrite_flg = 0;
-    }
-};
-
-struct EditCase {
-    std::string format;
-    std::string expected;
-};
-
-TEST_F(MessagesTest, EditsConversionsAndEscapes)
+// A format is edited only when a '%' is found stepping over the second
+// bytes of two-byte characters; else it is written as it stands.
+std::string message_model(const std::string &format)
 {
-    const EditCase cases[] = {
-        {"C:\\TMP %d\n", "C:TMP 5\n"},  // the backslash makes 'T' literal and is dropped
-        {"\\%d", "%d"},                   // an escaped '%' starts no conversion
-        {"\\\\%%", "\\%%"},
-        {"100%%\n", "100%%\n"},
-        {"end\\", "end\\"},               // a lone backslash at the end is kept
-        {"end%", "end%"},                 // so is a lone '%'
-        {"%5d", "%5d"},                   // no widths: '%5' then an ordinary 'd'
-        {"%u%l%S%", "%u%l%S%"},
-        // A second byte 0x5C escapes like any backslash once the text is edited.
-        {"\x95\\n%%", "\x95n%%"},
+    for (size_t at = 0; at < format.size(); ++at) {
+        const auto byte = static_cast<unsigned char>(format[at]);
+        if (byte == '%')
+            return edit_model(format);
+        at += (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    }
+    return format;
+}
+
+// Every format of up to 4 bytes, one byte of each kind that matters (an
+// ordinary byte, escape, conversions, a lead byte), and formats that reach
+// the 1024-byte limit.
+TEST(Messages, EveryShortFormatIsWrittenAsDocumented)
+{
+    std::vector<std::string> formats{std::string(2000, 'z'), std::string(1500, 'a') + "%%" + std::string(498, 'b'),
+                                     std::string(1023, 'n') + "%d%d", std::string(1022, 'n') + "\\%%"};
+    // The n-th format in the bijective base-7 numbering: 2801 of up to 4 bytes.
+    for (int n = 0; n < 2801; ++n) {
+        std::string format;
+        for (int rest = n; rest > 0; rest = (rest - 1) / 7)
+            format += "a\\%cdx\x95"[(rest - 1) % 7];
+        formats.push_back(format);
+    }
+    for (const std::string &format : formats)
+        ASSERT_EQ(written(format, kArgs[0], kArgs[1]), message_model(format)) << format;
+}
+
+TEST(Messages, ConversionsOfOtherTypesAndLongTexts)
+{
+    const std::string t1024(1024, 'x'), t1025(1025, 'y'), head(800, 'h'), edge(1023, 'e');
+    // A %f that starts just below the limit is cut at the end of the buffer.
+    const std::string huge = written(edge + "%f", 1e300);
+    const struct {
+        std::string text, expected;
+    } cases[] = {
+        {written("%d", INT_MIN), "-2147483648"},
+        {written("%f %d", 1.5, 7), "1.500000 7"},
+        {written("[%s]", nullptr), "[(null)]"},
+        {written("%s", t1024.c_str()), t1024},
+        {written("%s", t1025.c_str()), t1025.substr(0, 768)},
+        {written("%s!", t1025.c_str()), t1025.substr(0, 768) + "!"},
+        // Past 768 bytes a text that does not fit adds nothing.
+        {written(head + "%s!", t1025.c_str()), head + "!"},
+        {huge.substr(0, 1024), edge + "1"},
+        {std::to_string(huge.size()), "1278"},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(edit(c.format.c_str(), 5), c.expected) << c.format;
+        EXPECT_EQ(c.text, c.expected);
 }
 
-TEST_F(MessagesTest, TakesArgumentsInTheOrderOfTheConversions)
-{
-    EXPECT_EQ(edit("%c%c", 'A', 'B'), "AB");
-    EXPECT_EQ(edit("%x", 255), "ff");
-    EXPECT_EQ(edit("%x", -1), "ffffffff");
-    EXPECT_EQ(edit("%d", -1), "-1");
-    EXPECT_EQ(edit("%d", -2147483647 - 1), "-2147483648");
-    EXPECT_EQ(edit("%f %d", 1.5, 7), "1.500000 7");
-    EXPECT_EQ(edit("%5d %d", 42), "%5d 42");
-    EXPECT_EQ(edit("%c", 0x141), "A");
-    EXPECT_EQ(edit("[%s]", nullptr), "[(null)]");
-}
-
-TEST_F(MessagesTest, CutsLongTextsAtTheirLimits)
-{
-    std::string t1024(1024, 'x'), t1025(1025, 'y');
-    EXPECT_EQ(edit("%s", t1024.c_str()), t1024);
-    EXPECT_EQ(edit("%s", t1025.c_str()), t1025.substr(0, 768));
-    EXPECT_EQ(edit("%s!", t1025.c_str()), t1025.substr(0, 768) + "!");
-    // Past 768 bytes a text that does not fit adds nothing; the rest of the
-    // format still does.
-    std::string head(800, 'h');
-    EXPECT_EQ(edit((head + "%s!").c_str(), t1025.c_str()), head + "!");
-    // An edited format stops at 1024 bytes.
-    std::string long_format = std::string(1500, 'a') + "%%" + std::string(498, 'b');
-    EXPECT_EQ(edit(long_format.c_str()), std::string(1024, 'a'));
-    // The step that starts below the limit may cross it, by its own length.
-    std::string near = std::string(1020, 'n') + "%d";
-    EXPECT_EQ(edit(near.c_str(), -123456789), std::string(1020, 'n') + "-123456789");
-    // A huge %f at the limit is cut to the buffer, not written past it.
-    std::string edge = std::string(1023, 'e') + "%f";
-    std::string huge = edit(edge.c_str(), 1e300);
-    EXPECT_EQ(huge.substr(0, 1024), std::string(1023, 'e') + "1");
-    EXPECT_EQ(huge.size(), 1278u);
-}
-
-TEST_F(MessagesTest, FormatWithoutPercentIsWrittenAsItStands)
-{
-    std::string two_thousand(2000, 'z');
-    testing::internal::CaptureStderr();
-    lumlib::errmsg("C:\\TMP\n");
-    lumlib::errmsg(two_thousand.c_str());
-    // The '%' here is the second byte of a two-byte character.
-    lumlib::errmsg("\x95%d\n");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "C:\\TMP\n" + two_thousand + "\x95%d\n");
-}
-
-TEST_F(MessagesTest, DestinationsFollowErrfp)
+TEST(Messages, DestinationsFollowErrfp)
 {
     TempDir dir;
-    std::string path = dir.file("stream");
-    FILE *stream = std::fopen(path.c_str(), "w");
+    FILE *stream = std::fopen(dir.file("stream").c_str(), "wb");
     ASSERT_NE(stream, nullptr);
-
-    struct Case {
+    const struct {
         FILE *errfp;
-        std::string out, err, stream;
-    };
-    const Case cases[] = {
-        {nullptr, "", "a1b2", ""},
-        {kStdout, "a1b2", "", ""},
-        {stream, "", "a1", "b2"},
-    };
+        const char *out, *err;
+    } cases[] = {{nullptr, "", "b2a1"}, {reinterpret_cast<FILE *>(-1), "b2a1", ""}, {stream, "", "a1"}};
     for (const auto &c : cases) {
         lumlib::errfp = c.errfp;
-        long stream_before = std::ftell(stream);
+        lumlib::errmsg_output_flg = 0;
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
-        lumlib::errmsg("a%d", 1);
         lumlib::errmsg1("b%d", 2);
+        EXPECT_EQ(lumlib::errmsg_output_flg, 0);
+        lumlib::errmsg("a%d", 1);
         EXPECT_EQ(testing::internal::GetCapturedStdout(), c.out);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), c.err);
-        EXPECT_EQ(std::ftell(stream) - stream_before, static_cast<long>(c.stream.size()));
     }
     std::fclose(stream);
-    EXPECT_EQ(read_file(path), "b2");
+    EXPECT_EQ(read_file(dir.file("stream")), "b2");
 }
 
-TEST_F(MessagesTest, OnlyErrmsgSetsTheOutputFlag)
-{
-    lumlib::errfp = kStdout;
-    testing::internal::CaptureStdout();
-    lumlib::errmsg1("quiet\n");
-    EXPECT_EQ(lumlib::errmsg_output_flg, 0);
-    lumlib::errmsg("loud\n");
-    EXPECT_EQ(lumlib::errmsg_output_flg, 1);
-    testing::internal::GetCapturedStdout();
-}
-
-// errmsgf writes "message.log" in the current directory.
-class LogTest : public MessagesTest {
-protected:
-    void SetUp() override
-    {
-        MessagesTest::SetUp();
-        std::filesystem::current_path(dir_.path());
-    }
-    void TearDown() override
-    {
-        lumlib::errmsgWrite_flg = 1;
-        lumlib::errmsgf("end");
-        std::filesystem::current_path(cwd_);
-        MessagesTest::TearDown();
-    }
-    // A text file: read as text, its lines end in "\n" on every system.
-    std::string log() const
-    {
-        std::ifstream in(dir_.file("message.log"));
-        std::ostringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-    bool log_exists() const { return std::filesystem::exists(dir_.file("message.log")); }
-
-    TempDir dir_;
-    std::filesystem::path cwd_ = std::filesystem::current_path();
+// errmsgf's calls in turn, each given the argument 3: the logging switch,
+// the format, the result, and what "message.log" then holds (null: not
+// looked at; it is written out when closed).
+struct LogCall {
+    int logging;
+    const char *format;
+    int result;
+    const char *log;
 };
 
-TEST_F(LogTest, DoesNothingWhileLoggingIsOff)
-{
-    EXPECT_EQ(lumlib::errmsgf("abc"), 0);
-    EXPECT_EQ(lumlib::errmsgf("end"), 0);
-    EXPECT_FALSE(log_exists());
-}
+std::string log_text() { return std::filesystem::exists("message.log") ? read_file("message.log") : "no file"; }
 
-TEST_F(LogTest, WritesEachMessageAsOneLine)
+TEST(Messages, LogHoldsOneLinePerMessageSinceTheLastEnd)
 {
-    lumlib::errmsgWrite_flg = 1;
-    EXPECT_EQ(lumlib::errmsgf("abc"), '\n');
-    EXPECT_EQ(lumlib::errmsgf("abc\n"), '\n');
-    EXPECT_EQ(lumlib::errmsgf("n=%d", 3), '\n');
-    EXPECT_EQ(lumlib::errmsgf("end\n"), '\n');  // not the closing command
-    EXPECT_EQ(lumlib::errmsgf("End"), '\n');
-    EXPECT_EQ(lumlib::errmsgf("end"), 0);
-    EXPECT_EQ(log(), "abc\nabc\n\nn=3\nend\n\nEnd\n");
-}
-
-TEST_F(LogTest, EndWithoutALogFails)
-{
-    lumlib::errmsgWrite_flg = 1;
-    EXPECT_EQ(lumlib::errmsgf("end"), -1);
-}
-
-TEST_F(LogTest, MessageAfterEndStartsTheFileAnew)
-{
-    lumlib::errmsgWrite_flg = 1;
-    lumlib::errmsgf("first");
-    lumlib::errmsgf("second");
-    EXPECT_EQ(lumlib::errmsgf("end"), 0);
-    lumlib::errmsgf("third");
-    EXPECT_EQ(lumlib::errmsgf("end"), 0);
-    EXPECT_EQ(log(), "third\n");
-}
-
-TEST_F(LogTest, SwitchingLoggingOffKeepsTheLogOpen)
-{
-    lumlib::errmsgWrite_flg = 1;
-    lumlib::errmsgf("kept");
-    lumlib::errmsgWrite_flg = 0;
-    EXPECT_EQ(lumlib::errmsgf("end"), 0);
-    lumlib::errmsgWrite_flg = 1;
-    lumlib::errmsgf("also kept");
-    EXPECT_EQ(lumlib::errmsgf("end"), 0);
-    EXPECT_EQ(log(), "kept\nalso kept\n");
-}
-
-TEST_F(LogTest, UnopenableLogDropsTheMessageAndTriesAgain)
-{
-    lumlib::errmsgWrite_flg = 1;
-    std::string blocker = dir_.file("message.log");
-    ASSERT_TRUE(std::filesystem::create_directory(blocker));
+    const LogCall calls[] = {
+        {0, "abc", 0, "no file"},
+        {0, "end", 0, "no file"},
+        {1, "end", -1, "no file"},
+        {1, "abc", 10, nullptr},
+        // Logging off changes nothing, not even for "end".
+        {0, "end", 0, nullptr},
+        {1, "abc\n", 10, nullptr},
+        {1, "n=%d", 10, nullptr},
+        {1, "end\n", 10, nullptr},
+        {1, "End", 10, nullptr},
+        {1, "end", 0, "abc\nabc\n\nn=3\nend\n\nEnd\n"},
+        {1, "again", 10, nullptr},
+        {1, "end", 0, "again\n"},
+    };
+    TempDir dir;
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    for (const LogCall &call : calls) {
+        lumlib::errmsgWrite_flg = call.logging;
+        EXPECT_EQ(lumlib::errmsgf(call.format, 3), call.result) << call.format;
+        if (call.log != nullptr) {
+            EXPECT_EQ(log_text(), testing_support::text_output(call.log)) << call.format;
+        }
+    }
+    // A log that cannot be opened drops the message; the next one tries again.
+    ASSERT_TRUE(std::filesystem::remove("message.log") && std::filesystem::create_directory("message.log"));
     EXPECT_EQ(lumlib::errmsgf("lost"), -1);
-    ASSERT_TRUE(std::filesystem::remove(blocker));
+    ASSERT_TRUE(std::filesystem::remove("message.log"));
     EXPECT_EQ(lumlib::errmsgf("kept"), '\n');
     EXPECT_EQ(lumlib::errmsgf("end"), 0);
-    EXPECT_EQ(log(), "kept\n");
+    EXPECT_EQ(log_text(), testing_support::text_output("kept\n"));
+    // A log on a full device: a short message waits in the stream's buffer
+    // and fails when the log closes; one longer than the buffer fails at once.
+    if (std::filesystem::exists("/dev/full")) {
+        std::filesystem::remove("message.log");
+        std::filesystem::create_symlink("/dev/full", "message.log");
+        EXPECT_EQ(lumlib::errmsgf("short"), '\n');
+        EXPECT_EQ(lumlib::errmsgf("end"), -1);
+        EXPECT_EQ(lumlib::errmsgf(std::string(100000, 'f').c_str()), -1);
+        lumlib::errmsgf("end");
+    }
+    std::filesystem::current_path(cwd);
 }
 
 }  // namespace
