@@ -5,6 +5,8 @@
 #ifndef SJIS_MODEL_H
 #define SJIS_MODEL_H
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -12,9 +14,12 @@
 
 #include <gtest/gtest.h>
 
+#include "lumlib/strings.h"
+
 namespace sjis_model {
 
 using Bytes = std::string;
+constexpr size_t npos = Bytes::npos;
 
 // One byte of each class the boundary rules tell apart: ASCII that can or
 // cannot be a second byte ('a', 0x40, 0x5C, 0x7F), lead bytes at both ends
@@ -32,22 +37,19 @@ inline std::vector<Bytes> all_strings(const Bytes &alphabet, size_t max_len)
     return strings;
 }
 
-// every_byte: no two-byte characters. shared: a lead byte takes any byte
-// after it. cp932: a lead byte takes a code page 932 trail byte. split:
-// every high byte but half-width katakana takes any byte after it.
-enum class Rule { every_byte, shared, cp932, split };
+// shared: a lead byte takes any byte after it. cp932: a lead byte takes a
+// code page 932 trail byte. split: every high byte but half-width katakana
+// takes any byte after it.
+enum class Rule { shared, cp932, split };
 
 inline bool is_lead(unsigned char c) { return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC); }
+inline bool is_katakana(unsigned char c) { return c >= 0xA1 && c <= 0xDF; }
 
 inline bool pairs(unsigned char c, unsigned char next, Rule rule)
 {
-    switch (rule) {
-    case Rule::every_byte: return false;
-    case Rule::shared: return is_lead(c) && next != 0;
-    case Rule::cp932: return is_lead(c) && ((next >= 0x40 && next <= 0x7E) || (next >= 0x80 && next <= 0xFC));
-    case Rule::split: return c >= 0x80 && (c < 0xA1 || c > 0xDF) && next != 0;
-    }
-    return false;
+    if (rule == Rule::cp932)
+        return is_lead(c) && ((next >= 0x40 && next <= 0x7E) || (next >= 0x80 && next <= 0xFC));
+    return (rule == Rule::shared ? is_lead(c) : c >= 0x80 && !is_katakana(c)) && next != 0;
 }
 
 struct Char {
@@ -58,33 +60,63 @@ struct Char {
 inline std::vector<Char> characters(const Bytes &s, Rule rule)
 {
     std::vector<Char> chars;
-    for (size_t i = 0; i < s.size(); i += chars.back().bytes.size()) {
-        unsigned char next = i + 1 < s.size() ? s[i + 1] : 0;
-        chars.push_back({i, s.substr(i, pairs(s[i], next, rule) ? 2 : 1)});
-    }
+    for (size_t i = 0; i < s.size(); i += chars.back().bytes.size())
+        chars.push_back({i, s.substr(i, pairs(s[i], s[i + 1], rule) ? 2 : 1)});
     return chars;
 }
 
-// A copy in a heap block of exactly its size (bytes after an inner zero
-// included), so that the sanitizer build catches a read past the end.
-class Exact {
-public:
-    explicit Exact(const Bytes &s) : size_(s.size() + 1), block_(new char[size_])
-    {
-        std::memcpy(get(), s.c_str(), size_);
-    }
-    char *get() const { return block_.get(); }
-    // The whole block, the terminator included.
-    Bytes block() const { return Bytes(get(), size_); }
-    // A result's offset in the block, -1 for null.
-    long offset(const char *p) const { return p == nullptr ? -1 : p - get(); }
+// The offset of the first (or last) character that satisfies matches; npos
+// if none.
+template <class Matches>
+size_t find(const std::vector<Char> &chars, bool last, Matches matches)
+{
+    size_t found = npos;
+    for (const Char &c : chars)
+        if (matches(c) && (found == npos || last))
+            found = c.at;
+    return found;
+}
 
-private:
-    size_t size_;
-    std::unique_ptr<char[]> block_;
+// A copy in a heap block of exactly its size, so that the sanitizer build
+// catches a read past the end; unterminated for an output buffer whose
+// last byte must not be zero.
+struct Exact {
+    explicit Exact(const Bytes &s, bool terminated = true) : size(s.size() + terminated), block(new char[size])
+    {
+        std::memcpy(block.get(), s.c_str(), size);
+    }
+    char *get() const { return block.get(); }
+    Bytes bytes() const { return Bytes(get(), size); }
+    // A result's offset in the block, npos for null.
+    size_t offset(const char *p) const { return p == nullptr ? npos : static_cast<size_t>(p - get()); }
+
+    size_t size;
+    std::unique_ptr<char[]> block;
 };
 
 inline std::string shown(const Bytes &s) { return testing::PrintToString(s); }
+
+// Checks a routine's result position against the model's on every string.
+template <class Routine, class Model>
+void expect_positions(const Bytes &alphabet, size_t max_len, Routine routine, Model model)
+{
+    for (const Bytes &s : all_strings(alphabet, max_len)) {
+        Exact text(s);
+        EXPECT_EQ(text.offset(routine(text.get())), model(s)) << shown(s);
+    }
+}
+
+// Checks an in-place edit, which returns 0, against the model of the whole
+// block it leaves, on every string.
+template <class Edit, class Model>
+void expect_edits(const Bytes &alphabet, size_t max_len, Edit edit, Model model)
+{
+    for (const Bytes &s : all_strings(alphabet, max_len)) {
+        Exact text(s);
+        EXPECT_EQ(edit(text.get()), 0) << shown(s);
+        EXPECT_EQ(text.bytes(), model(s) + '\0') << shown(s);
+    }
+}
 
 }  // namespace sjis_model
 
