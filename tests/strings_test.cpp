@@ -103,6 +103,9 @@ struct Exact {
 
 std::string shown(const Bytes &s) { return testing::PrintToString(s); }
 
+// A position found in s, or the end of s for none.
+size_t or_end(const Bytes &s, size_t pos) { return std::min(pos, s.size()); }
+
 // Checks an in-place edit, which returns 0, against the model of the whole
 // block it leaves, on every string.
 template <class Edit, class Model>
@@ -194,9 +197,9 @@ bool is_separator(const Char &c) { return c.bytes == "\\"; }
 TEST(FindExt, FindsTheLastFullStopOfTheLastComponent)
 {
     for (const Bytes &path : all_strings(kPathBytes, 5)) {
-        const size_t last_sep = find(characters(path, Rule::shared), true, is_separator), dot = path.rfind('.');
+        const size_t sep = find(characters(path, Rule::shared), true, is_separator), dot = path.rfind('.');
         Exact text(path);
-        EXPECT_EQ(text.offset(lumlib::findExt(text.get())), last_sep != npos && dot < last_sep ? npos : dot) << shown(path);
+        EXPECT_EQ(text.offset(lumlib::findExt(text.get())), sep != npos && dot < sep ? npos : dot) << shown(path);
     }
 }
 
@@ -204,7 +207,7 @@ TEST(Sepname, SplitsAtTheBackslashAfterTheFirstWildcard)
 {
     for (const Bytes &path : all_strings(kPathBytes, 5)) {
         // The separator search starts its walk at the first wildcard.
-        const size_t wildcard = std::min(path.find_first_of("*?"), path.size());
+        const size_t wildcard = or_end(path, path.find_first_of("*?"));
         const size_t found = find(characters(path.substr(wildcard), Rule::shared), false, is_separator);
         const size_t sep = found == npos ? path.size() : wildcard + found;
         const Bytes head = path.substr(0, sep), rest = found == npos ? "" : path.substr(sep + 1);
@@ -323,6 +326,9 @@ Bytes collation_key(const Bytes &s, int limit = -1)
 
 int order(const Bytes &k1, const Bytes &k2) { return (k1 > k2) - (k1 < k2); }
 
+// The byte at a position, as an unsigned value; the terminator at the end.
+int byte(const Bytes &s, size_t at) { return static_cast<unsigned char>(s.c_str()[at]); }
+
 TEST(Collation, EveryPairAgreesWithTheModel)
 {
     // A letter in both cases, '_' (between the cases, and StrCmp2's
@@ -332,7 +338,7 @@ TEST(Collation, EveryPairAgreesWithTheModel)
     const int limits[] = {1, 2, -2};
     std::vector<Exact> copies;
     std::vector<std::vector<Bytes>> keys;  // for the limits, StrCmp2 and DirCmp
-    std::vector<Bytes> lowered;
+    std::vector<Bytes> low;  // lowered, terminator included
     std::vector<std::pair<int, long>> dir_lengths_and_depths;
     for (const Bytes &s : texts) {
         // StrCmp2 marks the separator before the final run of letters and
@@ -346,26 +352,25 @@ TEST(Collation, EveryPairAgreesWithTheModel)
         copies.emplace_back(s);
         keys.push_back({collation_key(s, 1), collation_key(s, 2), collation_key(s), collation_key(marked),
                         collation_key(s, dir_length)});
-        lowered.push_back(folded(s, std::tolower) + '\0');
+        low.push_back(folded(s, std::tolower) + '\0');
         dir_lengths_and_depths.emplace_back(dir_length, depth);
     }
     for (size_t i = 0; i < texts.size(); ++i) {
         for (size_t j = 0; j < texts.size(); ++j) {
             // comp_file's elements point to records whose first member is the path.
-            const char *s1 = copies[i].get(), *s2 = copies[j].get(), *const *e1 = &s1, *const *e2 = &s2;
+            char *s1 = copies[i].get(), *s2 = copies[j].get(), **e1 = &s1, **e2 = &s2;
             const auto [length1, depth1] = dir_lengths_and_depths[i];
             const auto [length2, depth2] = dir_lengths_and_depths[j];
-            const auto differ = std::mismatch(lowered[i].begin(), lowered[i].end(), lowered[j].begin(), lowered[j].end());
+            const size_t at = std::mismatch(low[i].begin(), low[i].end(), low[j].begin()).first - low[i].begin();
             const auto pair = [&] { return shown(texts[i]) + " " + shown(texts[j]); };
             for (int k = 0; k < 3; ++k)
                 EXPECT_EQ(lumlib::StrnCmp(s1, s2, limits[k]), order(keys[i][k], keys[j][k])) << pair() << limits[k];
             EXPECT_EQ(lumlib::StrCmp(s1, s2), order(keys[i][2], keys[j][2])) << pair();
-            EXPECT_EQ(lumlib::StrCmp2(copies[i].get(), copies[j].get(), '_' + 0x100), order(keys[i][3], keys[j][3])) << pair();
+            EXPECT_EQ(lumlib::StrCmp2(s1, s2, '_' + 0x100), order(keys[i][3], keys[j][3])) << pair();
             EXPECT_EQ(lumlib::DirCmp(s1, s2), length1 != length2 ? 1 : order(keys[i][4], keys[j][4])) << pair();
             const int deeper = (depth1 > depth2) - (depth1 < depth2);
             EXPECT_EQ(lumlib::comp_file(&e1, &e2), deeper != 0 ? deeper : order(keys[i][2], keys[j][2])) << pair();
-            EXPECT_EQ(lumlib::strcasecmp(s1, s2),
-                      static_cast<unsigned char>(*differ.first) - static_cast<unsigned char>(*differ.second)) << pair();
+            EXPECT_EQ(lumlib::strcasecmp(s1, s2), byte(low[i], at) - byte(low[j], at)) << pair();
         }
     }
     for (size_t i = 0; i < texts.size(); ++i)
@@ -393,7 +398,8 @@ TEST(Strcasecmp, LongTextsCompareTheirFirst1023Bytes)
     EXPECT_EQ(lumlib::strcasecmp(Exact(x + "xxA").get(), Exact(x + "XXB").get()), 0);
     EXPECT_EQ(lumlib::strcasecmp(Exact(x + "xA").get(), Exact(x + "XB").get()), -1);
     EXPECT_EQ(lumlib::strcasecmp(Exact(Bytes(5000, 'q')).get(), Exact(Bytes(1023, 'Q')).get()), 0);
-    EXPECT_EQ(lumlib::strcasecmp(Exact(x + "x\x82\x41").get(), Exact(x + "x\x82\x61").get()), 0);  // cut inside a character
+    // The copies are cut inside a two-byte character.
+    EXPECT_EQ(lumlib::strcasecmp(Exact(x + "x\x82\x41").get(), Exact(x + "x\x82\x61").get()), 0);
     EXPECT_EQ(lumlib::strcasecmp(Exact(x + "\x82\x41").get(), Exact(x + "\x82\x61").get()), -32);
 }
 
@@ -420,7 +426,7 @@ Token take(const Bytes &src, size_t at, int count, int room, const char *ends)
 // where it stopped (the ']', or the terminator), a bare one.
 Token set_param(const Bytes &src, int size)
 {
-    const size_t start = std::min(src.find_first_not_of(" \t"), src.size());
+    const size_t start = or_end(src, src.find_first_not_of(" \t"));
     if (src[start] == '"')
         return take(src, start + 1, size, size - 1, "\"");
     if (src[start] != '[')
@@ -456,17 +462,17 @@ TEST(ByteScans, EveryTextAgreesWithTheModel)
     for (const Bytes &s : all_strings(" \t\n\r\"'<>;,/09:@AZ[\\`az{-_.*?\x81", 3)) {
         SCOPED_TRACE(shown(s));
         Exact text(s);
-        const auto first_of = [&s](const Bytes &set, size_t from = 0) { return std::min(s.find_first_of(set, from), s.size()); };
-        const size_t start = std::min(s.find_first_not_of(" \t"), s.size());
+        const size_t start = or_end(s, s.find_first_not_of(" \t"));
         const bool quoted = s[start] == '"' || s[start] == '\'';
-        size_t option_end = quoted ? first_of({s[start], '<', '>'}, start + 1) : first_of(" \t\"'<>;", start);
+        size_t option_end = quoted ? or_end(s, s.find_first_of({s[start], '<', '>'}, start + 1))
+                                   : or_end(s, s.find_first_of(" \t\"'<>;", start));
         option_end += quoted && s[option_end] == s[start];
         EXPECT_EQ(text.offset(lumlib::sp_skip(text.get())), start);
-        EXPECT_EQ(text.offset(lumlib::chr_skip(text.get())), first_of(" \t"));
-        EXPECT_EQ(text.offset(lumlib::words_skip(text.get())), first_of(word));
-        EXPECT_EQ(text.offset(lumlib::words_skip2(text.get())), std::min(s.find_first_not_of(word + "/\\:"), s.size()));
+        EXPECT_EQ(text.offset(lumlib::chr_skip(text.get())), or_end(s, s.find_first_of(" \t")));
+        EXPECT_EQ(text.offset(lumlib::words_skip(text.get())), or_end(s, s.find_first_of(word)));
+        EXPECT_EQ(text.offset(lumlib::words_skip2(text.get())), or_end(s, s.find_first_not_of(word + "/\\:")));
         EXPECT_EQ(text.offset(lumlib::optionStr_skip(text.get())), option_end);
-        EXPECT_EQ(lumlib::isnum(text.get()), s.find_first_not_of(digits) >= first_of(" \t\n"));
+        EXPECT_EQ(lumlib::isnum(text.get()), s.find_first_not_of(digits) >= or_end(s, s.find_first_of(" \t\n")));
         EXPECT_EQ(text.offset(lumlib::srch_wild(text.get())), s.find_first_of("*?"));
     }
 }
@@ -476,7 +482,7 @@ long long sum_of(const Bytes &s)
 {
     long long sum = 0, sign = 1;
     for (size_t i = 0, digits = 0; i < s.size(); i += std::max<size_t>(digits, 1)) {
-        digits = std::min(s.find_first_not_of("0123456789", i), s.size()) - i;
+        digits = or_end(s, s.find_first_not_of("0123456789", i)) - i;
         if (digits == 0 && s[i] != '+' && s[i] != '-')
             return 0;
         sign = digits > 0 ? sign : s[i] == '-' ? -1 : 1;
@@ -489,10 +495,9 @@ TEST(StrToInt, EveryShortTextAndTheWrappingRows)
 {
     for (const Bytes &s : all_strings("09:+- ", 5))
         EXPECT_EQ(lumlib::strToInt(Exact(s).get()), sum_of(s)) << shown(s);
-    const std::pair<Bytes, int> rows[] = {
-        {"2147483647", INT_MAX}, {"2147483647+1", INT_MIN}, {"-2147483648-1", INT_MAX}, {"4294967295", -1},
-        {"4294967297", 1},       {"-99999999999", -1215752191}, {"99999999999999999999", 1661992959},
-    };
+    const std::pair<Bytes, int> rows[] = {{"2147483647+1", INT_MIN},  {"-2147483648-1", INT_MAX},
+                                          {"4294967295", -1},          {"4294967297", 1},
+                                          {"-99999999999", -1215752191}, {"99999999999999999999", 1661992959}};
     for (const auto &[text, value] : rows)  // every step wraps modulo 2^32
         EXPECT_EQ(lumlib::strToInt(Exact(text).get()), value) << text;
 }
@@ -511,11 +516,10 @@ Bytes expanded(int width, const Bytes &line)
 // columns; a width below 1 counts as 1.
 TEST(TabExpansion, EveryShortLineAndTheLongRowsAgreeWithTheModel)
 {
-    std::vector<std::pair<int, Bytes>> rows = {
-        {8, Bytes(4095, 'x')}, {8, Bytes(4096, 'x')}, {8, Bytes(4088, 'x') + "\t"}, {8, Bytes(4087, 'x') + "\t"},
-        {4095, "\t"},         {4096, "\t"},         {INT_MAX, "\t"},              {0, Bytes(4095, '\t')},
-        {INT_MIN, Bytes(4096, '\t')},
-    };
+    std::vector<std::pair<int, Bytes>> rows = {{8, Bytes(4095, 'x')},        {8, Bytes(4096, 'x')},
+                                               {8, Bytes(4088, 'x') + "\t"}, {8, Bytes(4087, 'x') + "\t"},
+                                               {4096, "\t"},                 {INT_MAX, "\t"},
+                                               {0, Bytes(4095, '\t')},       {INT_MIN, Bytes(4096, '\t')}};
     for (const Bytes &line : all_strings("a\t\x81", 4))
         for (int width : {-1, 0, 1, 2, 3, 4, 8})
             rows.emplace_back(width, line);
