@@ -24,7 +24,6 @@
 
 namespace {
 
-
 using Bytes = std::string;
 constexpr size_t npos = Bytes::npos;
 
@@ -179,7 +178,7 @@ TEST(ByteSearchAndScanning, EveryStringAgreesWithTheModel)
 TEST(Coexistence, LibraryAndCLibraryRoutinesAreBothCallable)
 {
     char text[] = "ab", to[] = "123";
-    EXPECT_EQ(::rindex(text, '\0') - lumlib::rindex(text, 'b'), 1);  // only the C library's finds the terminator
+    EXPECT_EQ(::rindex(text, '\0') - lumlib::rindex(text, 'b'), 1);  // the C library's rindex finds the terminator
     ::bcopy("x", to, 1);  // the C library's takes the source first, the library's the destination
     lumlib::bcopy(to + 1, "y", 1);
     EXPECT_STREQ(to, "xy3");
