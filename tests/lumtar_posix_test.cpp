@@ -280,51 +280,58 @@ private:
 // Without standard error, or onto a broken pipe, the file is still an exact
 // prefix; signals the caller ignores stay ignored. A mode that cannot be
 // restored is reported after whatever ended the run.
-TEST(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
+struct Midway {
+    std::string name;
+    std::vector<int> signals;
+    int status;
+    std::function<void()> in_child = {};
+    bool taken_by_root = false;
+    bool reported = true;
+};
+
+void PrintTo(const Midway &m, std::ostream *os) { *os << m.name; }
+
+class MidwayTest : public testing::TestWithParam<Midway> {};
+
+TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
 {
-    struct Case {
-        std::vector<int> signals;
-        int status;
-        std::function<void()> in_child = {};
-        bool taken_by_root = false;
-        bool reported = true;
-    };
-    const Case cases[] = {
-        {{SIGINT}, 130}, {{SIGTERM}, 143}, {{SIGHUP}, 129},
-        {{SIGINT}, 130, [] { close(2); }, false, false}, {{SIGINT}, 130, onto_broken_pipe, false, false},
-        {{SIGHUP, SIGINT}, 0, [] { signal(SIGHUP, SIG_IGN), signal(SIGINT, SIG_IGN); }},
-        {{}, 1, {}, true}, {{SIGINT}, 130, {}, true},
-    };
+    const Midway &c = GetParam();
+    if (c.taken_by_root && !root())
+        GTEST_SKIP() << "only root can take the file from its user midway";
     const std::string key = "s3cr3t-k3y";
-    for (const auto &c : cases) {
-        if (c.taken_by_root && !root())
-            continue;  // only root can take the file from its user midway
-        MidwayRun run(key, unprivileged({{}, 0, false, c.in_child}));
-        ASSERT_TRUE(run.stopped());
-        EXPECT_EQ(run.command_line().find(key), std::string::npos) << "the key is still in the process list";
-        if (c.taken_by_root) {
-            ASSERT_EQ(chown(run.path().c_str(), 0, 0), 0);
-        }
-        ProcessResult r = run.finish(c.signals);
-        auto n = run.converted();
-        ASSERT_TRUE(n) << "not a converted prefix";
-        std::string count = std::to_string(*n), name = "\"" + run.path() + "\": ";
-        std::string err = c.status > 128 ? name + "interrupted; the first " + count + " bytes are converted (-l " +
-                                               count + " converts them back).\n"
-                                         : "";
-        if (c.taken_by_root)
-            err += name + "can't restore its mode (Operation not permitted).\n";
-        EXPECT_EQ(r.exit_status, c.status);
-        EXPECT_EQ(r.err, c.reported ? err : "");
-        EXPECT_EQ(r.out, c.reported && c.status == 1 ? "exit!\n" : "");
-        EXPECT_EQ(*n < MidwayRun::kSize, c.status > 128);
-        if (c.taken_by_root)
-            continue;
-        EXPECT_EQ(mode_of(run.path()), 0444u);
-        EXPECT_EQ(lumtar({"-l", count, key, run.path()}, unprivileged()).exit_status, 0);
-        EXPECT_EQ(run.converted(), 0u) << "not undone";
+    MidwayRun run(key, unprivileged({{}, 0, false, c.in_child}));
+    ASSERT_TRUE(run.stopped());
+    EXPECT_EQ(run.command_line().find(key), std::string::npos) << "the key is still in the process list";
+    if (c.taken_by_root) {
+        ASSERT_EQ(chown(run.path().c_str(), 0, 0), 0);
     }
+    ProcessResult r = run.finish(c.signals);
+    auto n = run.converted();
+    ASSERT_TRUE(n) << "not a converted prefix";
+    std::string count = std::to_string(*n), name = "\"" + run.path() + "\": ";
+    std::string err = c.status > 128 ? name + "interrupted; the first " + count + " bytes are converted (-l " +
+                                           count + " converts them back).\n"
+                                     : "";
+    if (c.taken_by_root)
+        err += name + "can't restore its mode (Operation not permitted).\n";
+    EXPECT_EQ(r.exit_status, c.status);
+    EXPECT_EQ(r.err, c.reported ? err : "");
+    EXPECT_EQ(r.out, c.reported && c.status == 1 ? "exit!\n" : "");
+    EXPECT_EQ(*n < MidwayRun::kSize, c.status > 128);
+    if (c.taken_by_root)
+        return;
+    EXPECT_EQ(mode_of(run.path()), 0444u);
+    EXPECT_EQ(lumtar({"-l", count, key, run.path()}, unprivileged()).exit_status, 0);
+    EXPECT_EQ(run.converted(), 0u) << "not undone";
 }
+
+INSTANTIATE_TEST_SUITE_P(Posix, MidwayTest, testing::ValuesIn(std::vector<Midway>{
+    {"SIGINT", {SIGINT}, 130}, {"SIGTERM", {SIGTERM}, 143}, {"SIGHUP", {SIGHUP}, 129},
+    {"no standard error", {SIGINT}, 130, [] { close(2); }, false, false},
+    {"a broken pipe", {SIGINT}, 130, onto_broken_pipe, false, false},
+    {"ignored signals", {SIGHUP, SIGINT}, 0, [] { signal(SIGHUP, SIG_IGN), signal(SIGINT, SIG_IGN); }},
+    {"a mode taken away", {}, 1, {}, true}, {"a mode taken away and SIGINT", {SIGINT}, 130, {}, true},
+}));
 
 // Another writer is not supported, but what the tool reports as converted
 // is still exactly that: a prefix, with no hole where the end once was.
