@@ -82,8 +82,9 @@ TEST(CipherTest, MatchesTheModelForKeysSizesAndLimits)
             c = static_cast<char>(1 + rng() % 255);  // never a zero: the key is an argument
         for (std::size_t size : {0, 1, 2047, 2048, 2049, 4095, 4096, 6143, 20000, 256 * 2048 + 7}) {
             std::string data = random_bytes(size, rng());
+            const std::int64_t random_limit = 1 + rng() % (size + 1), past_the_end = size + 1000;
             for (std::int64_t limit : {std::int64_t{-1}, std::int64_t{1}, std::int64_t{2047}, std::int64_t{2048},
-                                       std::int64_t{2049}, std::int64_t(1 + rng() % (size + 1)), std::int64_t(size + 1000)}) {
+                                       std::int64_t{2049}, random_limit, past_the_end}) {
                 const std::string want = model_convert(key, data, limit);
                 bool kept = model_is_text(data.substr(0, 2048)) == model_is_text(want.substr(0, 2048));
                 for (int text_mode : {0, 1}) {
@@ -149,7 +150,7 @@ TEST(TextTest, ClassifiesEveryByte)
 {
     EXPECT_TRUE(lumtar::is_text(nullptr, 0));
     for (int c = 0; c < 256; ++c)
-        for (std::string block : {std::string(1, char(c)), "a" + std::string(1, char(c)), std::string(1, char(c)) + "a"})
+        for (std::string block : {std::string(1, char(c)), "a" + std::string(1, char(c)), char(c) + std::string("a")})
             EXPECT_EQ(lumtar::is_text(bytes(block), block.size()), model_is_text(block)) << c;
 }
 

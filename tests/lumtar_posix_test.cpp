@@ -82,7 +82,8 @@ const std::string kTestComm = "/proc/" + std::to_string(getpid()) + "/comm";
 // keeps a set-user-ID or set-group-ID bit, written by its owner or by root.
 Scenario read_only(unsigned mode, unsigned after, bool as_nobody = true)
 {
-    return {"mode " + std::to_string(mode) + (as_nobody ? "" : " as root"), {{"ro", kProtected, mode, "key", -1, after}}, {"key", "$/ro"}, 0, "", "", as_nobody};
+    return {"mode " + std::to_string(mode) + (as_nobody ? "" : " as root"), {{"ro", kProtected, mode, "key", -1, after}},
+            {"key", "$/ro"}, 0, "", "", as_nobody};
 }
 
 // Writes past fsize fail (EFBIG) in the first chunk, in a later one while
