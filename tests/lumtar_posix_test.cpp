@@ -12,7 +12,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <map>
 #include <thread>
 
 #include "lumtar_test.h"
@@ -259,13 +258,22 @@ public:
         return wait_process(pid_, dir_.file("out"), dir_.file("err"));
     }
 
+    // Whether the first n bytes, and only they, are converted. Only they
+    // are modelled: the model is slow under the sanitizers.
+    bool converted_exactly(std::size_t n) const
+    {
+        std::string got = read_file(path());
+        return got.compare(0, n, model_convert(key_, std::string(n, '\0'))) == 0 &&
+               got.find_first_not_of('\0', n) == std::string::npos;
+    }
+
+    // The length of the converted prefix, when the file is one. Where the
+    // keystream is zero both readings agree: the last byte that is not
+    // zero ends it.
     std::optional<std::size_t> converted() const
     {
-        static const std::string zeros(kSize, '\0');
-        static std::map<std::string, std::string> keystreams;
-        if (keystreams.count(key_) == 0)
-            keystreams[key_] = model_convert(key_, zeros);
-        return converted_prefix(read_file(path()), zeros, keystreams[key_]);
+        std::size_t end = read_file(path()).find_last_not_of('\0') + 1;
+        return converted_exactly(end) ? std::optional<std::size_t>(end) : std::nullopt;
     }
 
 private:
@@ -307,8 +315,15 @@ TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
         ASSERT_EQ(chown(run.path().c_str(), 0, 0), 0);
     }
     ProcessResult r = run.finish(c.signals);
-    auto n = run.converted();
+    // The count that the message gives, or where none can be seen, the
+    // converted part; a run that was not stopped converts it all.
+    std::optional<std::size_t> n = MidwayRun::kSize;
+    if (c.status > 128 && c.reported && r.err.find("the first ") != std::string::npos)
+        n = std::stoull(r.err.substr(r.err.find("the first ") + 10));
+    else if (c.status > 128)
+        n = run.converted();
     ASSERT_TRUE(n) << "not a converted prefix";
+    EXPECT_TRUE(run.converted_exactly(*n)) << *n;
     std::string count = std::to_string(*n), name = "\"" + run.path() + "\": ";
     std::string err = c.status > 128 ? name + "interrupted; the first " + count + " bytes are converted (-l " +
                                            count + " converts them back).\n"
@@ -323,7 +338,7 @@ TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
         return;
     EXPECT_EQ(mode_of(run.path()), 0444u);
     EXPECT_EQ(lumtar({"-l", count, key, run.path()}, unprivileged()).exit_status, 0);
-    EXPECT_EQ(run.converted(), 0u) << "not undone";
+    EXPECT_TRUE(run.converted_exactly(0)) << "not undone";
 }
 
 INSTANTIATE_TEST_SUITE_P(Posix, MidwayTest, testing::ValuesIn(std::vector<Midway>{
