@@ -226,8 +226,9 @@ public:
     static constexpr std::size_t kSize = std::size_t{128} << 20;
 
     explicit MidwayRun(const std::string &key, const ProcessOptions &options = unprivileged())
-        : file_(dir_, kSize), key_(key)
+        : file_(kSize), key_(key)
     {
+        give_to_nobody(file_.path().substr(0, file_.path().rfind('/')));
         give_to_nobody(file_.path());
         EXPECT_EQ(chmod(file_.path().c_str(), 0444), 0);
         pid_ = start_process({LUMTAR_BINARY, key, file_.path()}, dir_.file("out"), dir_.file("err"), options);

@@ -66,20 +66,21 @@ ProcessResult lumtar(std::vector<std::string> args, const ProcessOptions &option
 // printing both.
 testing::AssertionResult same_bytes(const std::string &got, const std::string &want);
 
-// A file of several GiB, memory-backed when the system has room for it,
-// removed afterwards. Bytes never written read as zeros.
+// A file of several GiB, zeros until written, in a directory of its own
+// that goes with it: memory-backed where the system has room to spare.
 class BigFile {
 public:
-    BigFile(const TempDir &fallback, std::uint64_t size);
-    ~BigFile();
-    BigFile(const BigFile &) = delete;
-    BigFile &operator=(const BigFile &) = delete;
+    explicit BigFile(std::uint64_t size);
+    // Why no place had room for it; empty when it was made.
+    const std::string &no_room() const { return no_room_; }
     const std::string &path() const { return path_; }
     void write_at(std::uint64_t offset, const std::string &bytes);
     std::string read_at(std::uint64_t offset, std::size_t n) const;
 
 private:
-    std::string path_;
+    static std::string place_for(std::uint64_t size);
+    TempDir dir_;
+    std::string path_, no_room_;
 };
 
 }  // namespace lumtar_test

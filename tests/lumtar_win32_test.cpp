@@ -110,7 +110,9 @@ TEST(ConsoleEventTest, CtrlCStopsTheRunWithTheCountThatUndoesIt)
 {
     const std::uint64_t kSize = std::uint64_t{2} << 30;
     TempDir dir;
-    BigFile file(dir, kSize);
+    BigFile file(kSize);
+    if (!file.no_room().empty())
+        GTEST_SKIP() << file.no_room();
     // A group of its own lets Ctrl+Break reach the child alone; it would
     // also make the child ignore the Ctrl+C that Wine sends.
     ProcessOptions group;

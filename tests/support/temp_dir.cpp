@@ -11,11 +11,12 @@ namespace testing_support {
 namespace fs = std::filesystem;
 
 // A random name that no other directory has: creating it is the test.
-TempDir::TempDir()
+TempDir::TempDir(const std::string &base)
 {
     std::random_device entropy;
     for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
-        fs::path candidate = fs::temp_directory_path() / ("lumtar-test-" + std::to_string(entropy()));
+        fs::path candidate = (base.empty() ? fs::temp_directory_path() : fs::path(base)) /
+                             ("lumtar-test-" + std::to_string(entropy()));
         if (fs::create_directory(candidate))
             path_ = candidate.string();
     }

@@ -9,7 +9,8 @@ namespace testing_support {
 
 class TempDir {
 public:
-    TempDir();
+    // In the system's temporary directory, or in base when one is given.
+    explicit TempDir(const std::string &base = {});
     ~TempDir();
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
