@@ -74,7 +74,8 @@ void check_system(const Scenario &s, const TempDir &dir)
 namespace {
 
 const std::string kProtected = "protected\n";
-const std::string kThreeMiB = random_bytes((3 << 20) + 5, 41);
+const Bytes kThreeMiB = random_bytes((3 << 20) + 5, 41);
+const Bytes k300K = (*kThreeMiB).substr(0, 300000);
 const std::string kTestComm = "/proc/" + std::to_string(getpid()) + "/comm";
 
 // A converted file is no longer the program that was trusted: it never
@@ -88,10 +89,11 @@ Scenario read_only(unsigned mode, unsigned after, bool as_nobody = true)
 // Writes past fsize fail (EFBIG) in the first chunk, in a later one while
 // the chunk after it is already transformed, one byte into a chunk, and
 // under a long name, which must not cut the count.
-Scenario write_error(std::size_t size, std::size_t fsize, const std::string &name = "f")
+Scenario write_error(const Bytes &content, std::size_t fsize, const std::string &name = "f")
 {
-    return {"write error at " + std::to_string(fsize) + " of " + std::to_string(size) + " in " + name.substr(0, 9),
-            {{name, random_bytes(size, 21), 0400, "key", static_cast<std::int64_t>(fsize)}, {"later", "untouched\n"}},
+    return {"write error at " + std::to_string(fsize) + " of " + std::to_string((*content).size()) + " in " +
+                name.substr(0, 9),
+            {{name, content, 0400, "key", static_cast<std::int64_t>(fsize)}, {"later", "untouched\n"}},
             {"key", "$/" + name, "$/later"}, 1, "exit!\n",
             "\"$/" + name + "\": I/O error (File too large); the first " + std::to_string(fsize) +
                 " bytes are converted.\n",
@@ -174,8 +176,8 @@ INSTANTIATE_TEST_SUITE_P(Posix, ScenarioTest, testing::ValuesIn(std::vector<Scen
              GTEST_SKIP() << "needs root to hand the file to another user";
          ASSERT_EQ(chown((dir + "/roots").c_str(), 0, 0), 0);
      }},
-    write_error(300000, 100000), write_error((3 << 20) + 5, (3 << 19) + 7), write_error((3 << 20) + 5, (1 << 20) + 1),
-    write_error(300000, 100000, std::string(200, 'd') + "/" + std::string(200, 'e') + "/" + std::string(200, 'f') +
+    write_error(k300K, 100000), write_error(kThreeMiB, (3 << 19) + 7), write_error(kThreeMiB, (1 << 20) + 1),
+    write_error(k300K, 100000, std::string(200, 'd') + "/" + std::string(200, 'e') + "/" + std::string(200, 'f') +
                                     "/" + std::string(200, 'g') + "/" + std::string(200, 'h') + "/f"),
     // A closed standard descriptor would be the next file opened, and a
     // message written into it; a broken pipe neither kills the tool nor
@@ -388,7 +390,7 @@ TEST(SurroundingsTest, AMessageIsWrittenWholeThoughASignalComesWhileItWaits)
 {
     TempDir dir;
     std::string f = dir.file("binary");
-    write_file(f, kBinary);
+    write_file(f, *kBinary);
     int p[2];
     ASSERT_EQ(pipe(p), 0);
     ASSERT_EQ(fcntl(p[1], F_SETFL, O_NONBLOCK), 0);

@@ -11,7 +11,7 @@ namespace lumtar_test {
 namespace fs = std::filesystem;
 
 const std::string kUsageLine = "Usage: lumtar [-t] [-l <len>] <keycode> <filenames>\n";
-const std::string kBinary = random_bytes(5000, 31);
+const Bytes kBinary = random_bytes(5000, 31);
 
 ProcessResult lumtar(std::vector<std::string> args, const ProcessOptions &options)
 {
@@ -79,7 +79,7 @@ TEST_P(ScenarioTest, LeavesTheExactOutputAndFiles)
     ProcessOptions options{s.env, 0, false, s.in_child};
     for (const File &f : s.files) {
         fs::create_directories(fs::path(dir.file(f.name)).parent_path());
-        write_file(dir.file(f.name), f.content);
+        write_file(dir.file(f.name), *f.content);
     }
     prepare_system(s, dir, options);
     if (s.setup)
@@ -94,13 +94,13 @@ TEST_P(ScenarioTest, LeavesTheExactOutputAndFiles)
     EXPECT_EQ(r.out, text_output(in_dir(s.out, dir)));
     EXPECT_EQ(r.err, text_output(in_dir(s.err, dir)));
     for (const File &f : s.files) {
-        std::string want = f.key ? model_convert(*f.key, f.content, f.limit) : f.content;
+        std::string want = f.key ? model_convert(*f.key, *f.content, f.limit) : *f.content;
         EXPECT_TRUE(same_bytes(read_file(dir.file(f.name)), want)) << f.name;
     }
     check_system(s, dir);
 }
 
-const std::string kData = random_bytes(5000, 1);
+const Bytes kData = random_bytes(5000, 1);
 const std::string kKeyToQuote = "say \"hi\" %PATH% back\\slash\tend\\";
 
 File converted(const std::string &key, std::int64_t limit = -1) { return {"f", kData, 0644, key, limit}; }

@@ -43,7 +43,7 @@ TEST(AttributeTest, ReadOnlyFilesKeepTheirAttributes)
     TempDir dir;
     std::string text = dir.file("text"), binary = dir.file("binary"), held = dir.file("held");
     write_file(text, "protected\n");
-    write_file(binary, kBinary);
+    write_file(binary, *kBinary);
     write_file(held, "in use\n");
     for (const auto &f : {text, binary, held})
         ASSERT_TRUE(SetFileAttributesA(f.c_str(), kReadOnlyHidden));
@@ -56,7 +56,7 @@ TEST(AttributeTest, ReadOnlyFilesKeepTheirAttributes)
                                  "\": not a text file or mistaken keycode.\n"));
     EXPECT_EQ(r.out, text_output("exit!\n"));
     EXPECT_EQ(read_file(text), model_convert("key", "protected\n"));
-    EXPECT_TRUE(same_bytes(read_file(binary), kBinary));
+    EXPECT_TRUE(same_bytes(read_file(binary), *kBinary));
     EXPECT_EQ(read_file(held), "in use\n");
     for (const auto &f : {text, binary, held})
         EXPECT_EQ(GetFileAttributesA(f.c_str()), kReadOnlyHidden) << f;

@@ -1,9 +1,12 @@
 #include "support/temp_dir.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
+#include <sstream>
 #include <stdexcept>
 
 namespace testing_support {
@@ -39,7 +42,9 @@ std::string read_file(const std::string &path)
     std::ifstream in(path, std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read " + path);
-    return {std::istreambuf_iterator<char>(in), {}};
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
 }
 
 void write_file(const std::string &path, const std::string &content)
@@ -52,8 +57,10 @@ std::string random_bytes(std::size_t size, unsigned seed)
 {
     std::mt19937 rng(seed);
     std::string bytes(size, '\0');
-    for (char &c : bytes)
-        c = static_cast<char>(rng());
+    for (std::size_t at = 0; at < size; at += 4) {
+        std::uint32_t word = rng();
+        std::memcpy(&bytes[at], &word, std::min<std::size_t>(4, size - at));
+    }
     return bytes;
 }
 
