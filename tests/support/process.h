@@ -36,6 +36,7 @@ pid_t start_process(const std::vector<std::string> &argv, const std::string &out
 // Waits for a child of start_process and reads what it wrote.
 ProcessResult wait_process(pid_t pid, const std::string &out_path, const std::string &err_path);
 
+// Starts argv[0] and waits for it, its output caught in files of its own.
 inline ProcessResult run_process(const std::vector<std::string> &argv, const ProcessOptions &options = {})
 {
     TempDir output;
