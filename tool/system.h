@@ -5,6 +5,7 @@
 #define LUMTAR_SYSTEM_H
 
 #include <string>
+#include <vector>
 
 namespace lumtar::sys {
 
@@ -13,6 +14,17 @@ namespace lumtar::sys {
 // can become one, and a write to a broken pipe fails instead of killing
 // the tool. False when that cannot be done; no file may be opened then.
 bool guard_standard_streams();
+
+// A file named on the command line: as the system opens it and as
+// messages show it. They differ where the command line's own encoding
+// cannot hold the name (Windows, where the path is UTF-8).
+struct FileName {
+    std::string path;
+    std::string shown;
+};
+
+// The file names of the command line, from argument first on.
+std::vector<FileName> file_names(int argc, char *argv[], int first);
 
 // From now on the interruptions that the caller did not choose to ignore
 // only ask the conversion to stop; a message being written when one comes
