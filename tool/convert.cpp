@@ -54,8 +54,11 @@ private:
 // lets the user undo a stopped run, and nothing is allocated for them.
 Outcome report_io_error(const char *name, int error, std::int64_t converted)
 {
-    std::fprintf(stderr, "\"%s\": I/O error (%s); the first %" PRId64 " bytes are converted.\n", name,
-                 std::strerror(error), converted);
+    if (converted == 0)
+        std::fprintf(stderr, "\"%s\": I/O error (%s); the file is unchanged.\n", name, std::strerror(error));
+    else
+        std::fprintf(stderr, "\"%s\": I/O error (%s); the first %" PRId64 " bytes are converted.\n", name,
+                     std::strerror(error), converted);
     return Outcome::failed;
 }
 
@@ -101,7 +104,7 @@ private:
     bool take_chunk(std::int64_t &offset, std::size_t &wanted);
     bool wait_for_turn(std::int64_t offset);
     void stop_with(int error, bool mismatch);
-    void finish_write(std::int64_t offset, std::size_t wanted, std::size_t read, Transfer put);
+    void finish_write(std::int64_t offset, std::size_t wanted, bool met_end, Transfer put);
 
     InPlaceFile &file_;
     const Options &options_;
@@ -152,7 +155,7 @@ void Conversion::stop_with(int error, bool mismatch)
     turn_changed_.notify_all();
 }
 
-void Conversion::finish_write(std::int64_t offset, std::size_t wanted, std::size_t read, Transfer put)
+void Conversion::finish_write(std::int64_t offset, std::size_t wanted, bool met_end, Transfer put)
 {
     std::lock_guard lock(mutex_);
     // A chunk that met the end of the file may write nothing and must not
@@ -160,7 +163,7 @@ void Conversion::finish_write(std::int64_t offset, std::size_t wanted, std::size
     if (put.count > 0)
         converted_end_ = offset + static_cast<std::int64_t>(put.count);
     write_turn_ = offset + static_cast<std::int64_t>(wanted);
-    if (read < wanted)
+    if (met_end)
         no_more_chunks_ = end_written_ = true;
     if (put.error != 0 && !stopped_) {
         error_ = put.error;
@@ -188,8 +191,10 @@ void Conversion::work(unsigned char *chunk)
         }
         // Bytes past the limit are unchanged: they need no writing.
         std::size_t converted = convertible_length(got.count, offset, options_.limit);
-        finish_write(offset, wanted, got.count,
-                     file_.write_at(chunk, converted, static_cast<std::uint64_t>(offset)));
+        Transfer put = file_.write_at(chunk, converted, static_cast<std::uint64_t>(offset));
+        // A write cut short without an error met an end that another
+        // program made: the file ends there now.
+        finish_write(offset, wanted, got.count < wanted || put.count < converted, put);
     }
 }
 
@@ -227,32 +232,41 @@ Outcome Conversion::convert(const char *name)
     return Outcome::done;
 }
 
-// The file is closed and its permissions put back on every way out; what
-// fails there is reported after what ended the work.
-Outcome Conversion::run(const char *name)
+// What fails on the way out is reported after what ended the work, and
+// fails a run that was going well.
+Outcome report_closing(const char *name, const CloseResult &closed, Outcome outcome, std::int64_t converted)
 {
-    Outcome outcome = convert(name);
-    CloseResult closed = file_.close();
     if (closed.close_error != 0 && outcome == Outcome::done)
-        outcome = report_io_error(name, closed.close_error, converted_end_);
-    if (closed.mode_error != 0) {
+        outcome = report_io_error(name, closed.close_error, converted);
+    if (closed.mode_error != 0)
         std::fprintf(stderr, "\"%s\": can't restore its mode (%s).\n", name, std::strerror(closed.mode_error));
-        if (outcome == Outcome::done)
-            outcome = Outcome::failed;
-    }
+    if (closed.setid_error != 0)
+        std::fprintf(stderr, "\"%s\": can't clear its set-ID bits (%s); its mode is now %04o.\n", name,
+                     std::strerror(closed.setid_error), static_cast<unsigned>(closed.permissions));
+    if ((closed.mode_error != 0 || closed.setid_error != 0) && (outcome == Outcome::done || outcome == Outcome::skipped))
+        outcome = Outcome::failed;
     return outcome;
 }
 
-}  // namespace
-
-Outcome convert_file(const char *name, const Options &options)
+// The file is closed and its permissions put back on every way out.
+Outcome Conversion::run(const char *name)
 {
-    if (sys::interrupted())
-        return report_interruption(name, 0);
-    InPlaceFile file;
-    switch (file.open(name)) {
-    case OpenResult::opened:
-        return Conversion(file, options).run(name);
+    Outcome outcome = convert(name);
+    return report_closing(name, file_.close(), outcome, converted_end_);
+}
+
+const char *converted_as(const ConvertedFiles &converted, const FileId &id)
+{
+    for (const auto &[file, name] : converted)
+        if (file == id)
+            return name.c_str();
+    return nullptr;
+}
+
+// Why a file is left alone, told as the run goes on.
+Outcome report_skip(const char *name, OpenResult why)
+{
+    switch (why) {
     case OpenResult::not_regular:
         lumlib::errmsg("\"%s\": not a regular file.\n", name);
         break;
@@ -262,8 +276,37 @@ Outcome convert_file(const char *name, const Options &options)
     case OpenResult::cannot_open:
         lumlib::errmsg("can't open \"%s\" to write.\n", name);
         break;
+    case OpenResult::in_use:
+        lumlib::errmsg("\"%s\": in use by another program; skipped.\n", name);
+        break;
+    case OpenResult::opened:
+        break;
     }
-    return Outcome::done;
+    return Outcome::skipped;
+}
+
+}  // namespace
+
+// Nothing is changed before the file is known to be one to convert: not in
+// use, and not converted already in this run under another name.
+Outcome convert_file(const sys::FileName &name, const Options &options, ConvertedFiles &converted)
+{
+    const char *shown = name.shown.c_str();
+    if (sys::interrupted())
+        return report_interruption(shown, 0);
+    InPlaceFile file;
+    OpenResult opened = file.examine(name.path.c_str());
+    if (opened != OpenResult::opened)
+        return report_skip(shown, opened);
+    if (const char *earlier = converted_as(converted, file.id())) {
+        lumlib::errmsg("\"%s\": same file as \"%s\"; skipped.\n", shown, earlier);
+        return Outcome::skipped;
+    }
+    opened = file.open_for_update();
+    if (opened != OpenResult::opened)
+        return report_closing(shown, file.close(), report_skip(shown, opened), 0);
+    converted.emplace_back(file.id(), name.shown);
+    return Conversion(file, options).run(shown);
 }
 
 }  // namespace lumtar

@@ -3,6 +3,12 @@
 #define LUMTAR_CONVERT_H
 
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "file_io.h"
+#include "system.h"
 
 namespace lumtar {
 
@@ -12,12 +18,16 @@ struct Options {
 };
 
 enum class Outcome {
-    done,         // converted, or skipped with a message: go on
+    done,         // converted: go on
+    skipped,      // left alone, with a message: go on
     failed,       // a mismatch or an error, reported: stop the run
     interrupted,  // stopped by an interruption, reported: stop the run
 };
 
-Outcome convert_file(const char *name, const Options &options);
+// The files converted so far in this run, with the names that reached them.
+using ConvertedFiles = std::vector<std::pair<FileId, std::string>>;
+
+Outcome convert_file(const sys::FileName &name, const Options &options, ConvertedFiles &converted);
 
 }  // namespace lumtar
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <linux/magic.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
 #include <unistd.h>
@@ -33,8 +34,8 @@ bool is_pseudo_file_system(const struct statfs &fs)
     }
 }
 
-// Looked at by name before anything is opened or made writable, and again
-// on the open file, which is what gets written.
+// Looked at by name before anything is opened, so that no FIFO or device
+// is ever opened, and again on the open file, which is what gets written.
 bool is_plain_file(const char *path)
 {
     struct stat st;
@@ -51,9 +52,33 @@ bool is_plain_file(int fd, struct stat &st)
 
 // O_NONBLOCK keeps a FIFO or device that appears under the name between
 // the check and the open from hanging the tool.
-int open_for_update(const char *path)
+int open_file(const char *path, int access)
 {
-    return ::open(path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    return ::open(path, access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
+bool same_file(int fd, const struct stat &examined)
+{
+    struct stat st;
+    return ::fstat(fd, &st) == 0 && st.st_dev == examined.st_dev && st.st_ino == examined.st_ino;
+}
+
+// A file that cannot even be read is not changed: its mode is reported as
+// the obstacle when it is not the caller's to change.
+OpenResult unreadable(const char *path)
+{
+    struct stat st;
+    bool owns = ::stat(path, &st) == 0 && (st.st_uid == ::geteuid() || ::geteuid() == 0);
+    return owns ? OpenResult::cannot_open : OpenResult::cannot_grant_write;
+}
+
+// What is left of n bytes at offset in a file that may have been cut.
+std::size_t within_file(int fd, std::size_t n, std::uint64_t offset)
+{
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) >= offset + n)
+        return n;
+    return static_cast<std::uint64_t>(st.st_size) > offset ? static_cast<std::size_t>(st.st_size - offset) : 0;
 }
 
 }  // namespace
@@ -63,31 +88,61 @@ InPlaceFile::~InPlaceFile()
     close();
 }
 
-OpenResult InPlaceFile::open(const char *path)
+OpenResult InPlaceFile::examine(const char *path)
 {
     if (!is_plain_file(path))
         return OpenResult::not_regular;
-    int fd = open_for_update(path);
-    if (fd < 0) {
-        struct stat st;
-        if (::stat(path, &st) != 0 || ::chmod(path, (st.st_mode & 07777) | S_IWUSR) != 0)
-            return OpenResult::cannot_grant_write;
-        fd = open_for_update(path);
-        if (fd < 0) {
-            ::chmod(path, st.st_mode & 07777);
-            return OpenResult::cannot_open;
-        }
-        permissions_changed_ = true;
-        original_permissions_ = st.st_mode & 07777;
-    }
-    handle_ = fd;
-    struct stat opened;
-    if (!is_plain_file(fd, opened)) {
+    int fd = open_file(path, O_RDONLY);
+    if (fd < 0)
+        return unreadable(path);
+    examined_ = fd;
+    path_ = path;
+    struct stat st;
+    if (!is_plain_file(fd, st)) {
         close();
         return OpenResult::not_regular;
     }
-    if (!permissions_changed_)
-        original_permissions_ = opened.st_mode & 07777;
+    original_permissions_ = st.st_mode & 07777;
+    // Where the file system has no locks, the file is converted unlocked.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        close();
+        return OpenResult::in_use;
+    }
+    return OpenResult::opened;
+}
+
+FileId InPlaceFile::id() const
+{
+    struct stat st {};
+    ::fstat(static_cast<int>(examined_), &st);
+    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+// The name is opened again, but only the examined file is kept: the
+// examined descriptor, which pins it, is what every check and mode change
+// goes through, so a name swapped meanwhile changes nothing.
+OpenResult InPlaceFile::open_for_update()
+{
+    int examined = static_cast<int>(examined_);
+    struct stat st;
+    if (::fstat(examined, &st) != 0)
+        return OpenResult::cannot_open;
+    int fd = open_file(path_.c_str(), O_RDWR);
+    if (fd < 0 && !(st.st_mode & S_IWUSR)) {
+        if (::fchmod(examined, original_permissions_ | S_IWUSR) != 0)
+            return OpenResult::cannot_grant_write;
+        permissions_changed_ = true;
+        fd = open_file(path_.c_str(), O_RDWR);
+    } else if (fd < 0 && st.st_uid != ::geteuid() && ::geteuid() != 0) {
+        return OpenResult::cannot_grant_write;
+    }
+    if (fd >= 0 && !same_file(fd, st)) {
+        ::close(fd);
+        fd = -1;
+    }
+    if (fd < 0)
+        return OpenResult::cannot_open;
+    handle_ = fd;
     return OpenResult::opened;
 }
 
@@ -114,7 +169,7 @@ Transfer InPlaceFile::write_at(const unsigned char *buf, std::size_t n, std::uin
 {
     Transfer t;
     int fd = static_cast<int>(handle_);
-    written_ = written_ || n > 0;
+    n = within_file(fd, n, offset);
     while (t.count < n) {
         ssize_t put = ::pwrite(fd, buf + t.count, n - t.count, static_cast<off_t>(offset + t.count));
         if (put < 0 && errno == EINTR)
@@ -126,25 +181,34 @@ Transfer InPlaceFile::write_at(const unsigned char *buf, std::size_t n, std::uin
         }
         t.count += static_cast<std::size_t>(put);
     }
+    written_ = written_ || t.count > 0;
     return t;
 }
 
+// The mode is compared with what it is now, not with what it was: the
+// kernel may have cleared the set-ID bits on the first write already, and a
+// change that is not needed must not fail the run.
 CloseResult InPlaceFile::close()
 {
     CloseResult result;
-    if (handle_ < 0)
-        return result;
-    int fd = static_cast<int>(handle_);
-    mode_t wanted = original_permissions_;
-    if (written_)
-        wanted &= ~(S_ISUID | S_ISGID);
-    if ((permissions_changed_ || wanted != original_permissions_) && ::fchmod(fd, wanted) != 0)
-        result.mode_error = errno;
-    if (::close(fd) != 0)
+    // A file that was never opened for update may have been made writable.
+    int fd = static_cast<int>(handle_ >= 0 ? handle_ : examined_);
+    struct stat st;
+    if (fd >= 0 && ::fstat(fd, &st) == 0) {
+        mode_t now = st.st_mode & 07777, wanted = permissions_changed_ ? original_permissions_ : now;
+        if (written_)
+            wanted &= ~(S_ISUID | S_ISGID);
+        if (wanted != now && ::fchmod(fd, wanted) != 0) {
+            (permissions_changed_ ? result.mode_error : result.setid_error) = errno;
+            result.permissions = now;
+        }
+    }
+    if (handle_ >= 0 && ::close(static_cast<int>(handle_)) != 0)
         result.close_error = errno;
-    handle_ = -1;
-    permissions_changed_ = false;
-    written_ = false;
+    if (examined_ >= 0)
+        ::close(static_cast<int>(examined_));
+    handle_ = examined_ = -1;
+    permissions_changed_ = written_ = false;
     return result;
 }
 

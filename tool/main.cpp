@@ -84,9 +84,16 @@ int run(int argc, char *argv[])
     if (!lumtar::sys::guard_standard_streams())
         return 1;
     lumtar::sys::catch_interruptions();
-    for (++arg; arg < argc; ++arg) {
-        switch (lumtar::convert_file(argv[arg], options)) {
+    // A skipped file is not a failure, but a script must not take the run
+    // for a whole success.
+    int status = 0;
+    lumtar::ConvertedFiles converted;
+    for (const auto &name : lumtar::sys::file_names(argc, argv, arg + 1)) {
+        switch (lumtar::convert_file(name, options, converted)) {
         case lumtar::Outcome::done:
+            break;
+        case lumtar::Outcome::skipped:
+            status = 2;
             break;
         case lumtar::Outcome::failed:
             std::printf("exit!\n");
@@ -95,7 +102,7 @@ int run(int argc, char *argv[])
             return lumtar::sys::interruption_status();
         }
     }
-    return 0;
+    return status;
 }
 
 }  // namespace

@@ -26,8 +26,9 @@ struct FileName {
 // The file names of the command line, from argument first on.
 std::vector<FileName> file_names(int argc, char *argv[], int first);
 
-// From now on the interruptions that the caller did not choose to ignore
-// only ask the conversion to stop; a message being written when one comes
+// From now on the interruptions (whatever would end the process from
+// outside) that the caller did not choose to ignore only ask the
+// conversion to stop; a message being written when one comes
 // is still written whole.
 void catch_interruptions();
 // Whether an interruption came.

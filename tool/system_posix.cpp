@@ -86,16 +86,50 @@ bool guard_standard_streams()
     return true;
 }
 
+std::vector<FileName> file_names(int argc, char *argv[], int first)
+{
+    std::vector<FileName> names;
+    for (int i = first; i < argc; ++i)
+        names.push_back({argv[i], argv[i]});
+    return names;
+}
+
+// Every signal whose default action ends the process, but those that
+// report a fault of the process itself (its state is not to be trusted)
+// and those the tool ignores (SIGPIPE, SIGXFSZ: the write fails instead).
+bool ends_the_process(int signal_number)
+{
+    switch (signal_number) {
+    case SIGINT:
+    case SIGTERM:
+    case SIGHUP:
+    case SIGQUIT:
+    case SIGUSR1:
+    case SIGUSR2:
+    case SIGALRM:
+    case SIGVTALRM:
+    case SIGPROF:
+    case SIGIO:
+    case SIGPWR:
+    case SIGSTKFLT:
+    case SIGXCPU:
+        return true;
+    default:
+        return signal_number >= SIGRTMIN && signal_number <= SIGRTMAX;
+    }
+}
+
 void catch_interruptions()
 {
     struct sigaction action {};
     action.sa_handler = note_signal;
     action.sa_flags = SA_RESTART;
     sigemptyset(&action.sa_mask);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
         // A signal ignored on entry (nohup, a background job) stays ignored.
         struct sigaction inherited;
-        if (sigaction(signal_number, nullptr, &inherited) == 0 && inherited.sa_handler != SIG_IGN)
+        if (ends_the_process(signal_number) && sigaction(signal_number, nullptr, &inherited) == 0 &&
+            inherited.sa_handler != SIG_IGN)
             sigaction(signal_number, &action, nullptr);
     }
 }
