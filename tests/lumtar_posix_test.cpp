@@ -96,8 +96,19 @@ Scenario write_error(const Bytes &content, std::size_t fsize, const std::string 
             {{name, content, 0400, "key", static_cast<std::int64_t>(fsize)}, {"later", "untouched\n"}},
             {"key", "$/" + name, "$/later"}, 1, "exit!\n",
             "\"$/" + name + "\": I/O error (File too large); the first " + std::to_string(fsize) +
-                " bytes are converted.\n",
-            true, [fsize] { limit(RLIMIT_FSIZE, fsize); }};
+                " bytes are converted.\n", true,
+            [fsize] { limit(RLIMIT_FSIZE, fsize); }};
+}
+
+// A file of root's in the unprivileged user's group, which lets the user
+// write it: only the kernel can clear its set-ID bits then.
+void give_to_group(const std::string &dir, const std::string &name, unsigned mode)
+{
+    if (!root())
+        GTEST_SKIP() << "needs root to hand the file to another user";
+    const std::string path = dir + "/" + name;
+    ASSERT_EQ(chown(path.c_str(), 0, kNobody), 0);
+    ASSERT_EQ(chmod(path.c_str(), mode), 0);
 }
 
 // Standard output and error on a pipe nobody reads any more.
@@ -179,6 +190,19 @@ INSTANTIATE_TEST_SUITE_P(Posix, ScenarioTest, testing::ValuesIn(std::vector<Scen
     write_error(k300K, 100000), write_error(kThreeMiB, (3 << 19) + 7), write_error(kThreeMiB, (1 << 20) + 1),
     write_error(k300K, 100000, std::string(200, 'd') + "/" + std::string(200, 'e') + "/" + std::string(200, 'f') +
                                     "/" + std::string(200, 'g') + "/" + std::string(200, 'h') + "/f"),
+    // The kernel clears a set-group-ID bit on the first write, unless the
+    // group may not run the file: then the bit stays, and the run says so.
+    {"a shared set-group-ID file", {{"f", kProtected, 02775, "key", -1, 0775}}, {"key", "$/f"}, 0, "", "", true, {},
+     [](const std::string &dir) { give_to_group(dir, "f", 02775); }},
+    {"a set-ID bit that cannot be cleared", {{"f", kProtected, 02766, "key"}}, {"key", "$/f"}, 1, "exit!\n",
+     "\"$/f\": can't clear its set-ID bits (Operation not permitted); its mode is now 2766.\n", true, {},
+     [](const std::string &dir) { give_to_group(dir, "f", 02766); }},
+    {"the same file under other names", {{"f", kProtected, 0644, "key"}}, {"key", "$/f", "$/hard", "$/soft"}, 2, "",
+     "\"$/hard\": same file as \"$/f\"; skipped.\n\"$/soft\": same file as \"$/f\"; skipped.\n", false, {},
+     [](const std::string &dir) {
+         std::filesystem::create_hard_link(dir + "/f", dir + "/hard");
+         std::filesystem::create_symlink(dir + "/f", dir + "/soft");
+     }},
     // A closed standard descriptor would be the next file opened, and a
     // message written into it; a broken pipe neither kills the tool nor
     // keeps it from putting the mode back.
@@ -345,12 +369,40 @@ TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
 }
 
 INSTANTIATE_TEST_SUITE_P(Posix, MidwayTest, testing::ValuesIn(std::vector<Midway>{
-    {"SIGINT", {SIGINT}, 130}, {"SIGTERM", {SIGTERM}, 143}, {"SIGHUP", {SIGHUP}, 129},
+    {"SIGINT", {SIGINT}, 130}, {"SIGTERM", {SIGTERM}, 143}, {"SIGHUP", {SIGHUP}, 129}, {"SIGQUIT", {SIGQUIT}, 131},
+    {"SIGUSR1", {SIGUSR1}, 138}, {"SIGALRM", {SIGALRM}, 142}, {"a real-time signal", {SIGRTMIN}, 128 + SIGRTMIN},
     {"no standard error", {SIGINT}, 130, [] { close(2); }, false, false},
     {"a broken pipe", {SIGINT}, 130, onto_broken_pipe, false, false},
     {"ignored signals", {SIGHUP, SIGINT}, 0, [] { signal(SIGHUP, SIG_IGN), signal(SIGINT, SIG_IGN); }},
     {"a mode taken away", {}, 1, {}, true}, {"a mode taken away and SIGINT", {SIGINT}, 130, {}, true},
 }));
+
+// A second run on a file that a first one is converting leaves it alone,
+// and the first ends as if it had been alone.
+TEST(SurroundingsTest, ASecondRunSkipsAFileInUse)
+{
+    MidwayRun first("k");
+    ASSERT_TRUE(first.stopped());
+    ProcessResult second = lumtar({"k", first.path()}, unprivileged());
+    EXPECT_EQ(second.exit_status, 2);
+    EXPECT_EQ(second.err, "\"" + first.path() + "\": in use by another program; skipped.\n");
+    EXPECT_EQ(first.finish().exit_status, 0);
+    EXPECT_TRUE(first.converted_exactly(MidwayRun::kSize));
+}
+
+// A file that another program cuts midway ends where it was cut: the
+// chunks already read past the cut are not written back.
+TEST(SurroundingsTest, AFileCutMidwayIsNotGrownBack)
+{
+    MidwayRun run("k");
+    ASSERT_TRUE(run.stopped());
+    std::optional<std::size_t> n = run.converted();
+    ASSERT_TRUE(n);
+    std::filesystem::resize_file(run.path(), *n);
+    EXPECT_EQ(run.finish().exit_status, 0);
+    EXPECT_EQ(std::filesystem::file_size(run.path()), *n);
+    EXPECT_TRUE(run.converted_exactly(*n));
+}
 
 // Another writer is not supported, but what the tool reports as converted
 // is still exactly that: a prefix, with no hole where the end once was.
