@@ -1,13 +1,9 @@
 // The tool's file layer where a process test cannot time its attack: a
-// name swapped between the examination and the opening for update, and a
-// write that takes no byte.
-#include <signal.h>
-#include <sys/resource.h>
+// name swapped between the examination and the opening for update.
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
@@ -75,30 +71,6 @@ TEST(FileLayer, ANameSwappedAfterTheExaminationReachesNoOtherFile)
         EXPECT_EQ(read_file(kept), "mine\n");
         EXPECT_EQ(mode_of(kept), 0444u);
     }
-}
-
-// "Written" means that bytes went through: a file that took none keeps
-// even its set-user-ID bit.
-TEST(FileLayer, AWriteThatTakesNoByteLeavesTheModeAlone)
-{
-    TempDir dir;
-    const std::string path = dir.file("f");
-    write_file(path, "abc");
-    ASSERT_EQ(chmod(path.c_str(), 04755), 0);
-    int result = in_child(false, [&] {
-        rlimit none{0, 0};
-        signal(SIGXFSZ, SIG_IGN);
-        lumtar::InPlaceFile file;
-        const unsigned char bytes[] = "xyz";
-        if (setrlimit(RLIMIT_FSIZE, &none) != 0 || file.examine(path.c_str()) != lumtar::OpenResult::opened ||
-            file.open_for_update() != lumtar::OpenResult::opened)
-            return 10;
-        lumtar::Transfer put = file.write_at(bytes, 3, 0);
-        return put.count == 0 && put.error == EFBIG && file.close().setid_error == 0 ? 0 : 11;
-    });
-    EXPECT_EQ(result, 0);
-    EXPECT_EQ(read_file(path), "abc");
-    EXPECT_EQ(mode_of(path), 04755u);
 }
 
 }  // namespace

@@ -2,10 +2,14 @@
 // their owners, signals, links, pipes and devices, resource limits, and
 // whatever else surrounds a process there.
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -100,6 +104,20 @@ Scenario write_error(const Bytes &content, std::size_t fsize, const std::string 
             [fsize] { limit(RLIMIT_FSIZE, fsize); }};
 }
 
+// Every positioned write fails, as a failing disk's would.
+void fail_positioned_writes()
+{
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pwrite64, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{sizeof filter / sizeof filter[0], filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
+        _exit(126);
+}
+
 // A file of root's in the unprivileged user's group, which lets the user
 // write it: only the kernel can clear its set-ID bits then.
 void give_to_group(const std::string &dir, const std::string &name, unsigned mode)
@@ -190,6 +208,9 @@ INSTANTIATE_TEST_SUITE_P(Posix, ScenarioTest, testing::ValuesIn(std::vector<Scen
     write_error(k300K, 100000), write_error(kThreeMiB, (3 << 19) + 7), write_error(kThreeMiB, (1 << 20) + 1),
     write_error(k300K, 100000, std::string(200, 'd') + "/" + std::string(200, 'e') + "/" + std::string(200, 'f') +
                                     "/" + std::string(200, 'g') + "/" + std::string(200, 'h') + "/f"),
+    // A file that took no byte is unchanged, and keeps even a set-user-ID bit.
+    {"a write error before any byte", {{"f", kProtected, 04755}}, {"key", "$/f"}, 1, "exit!\n",
+     "\"$/f\": I/O error (Input/output error); the file is unchanged.\n", true, fail_positioned_writes},
     // The kernel clears a set-group-ID bit on the first write, unless the
     // group may not run the file: then the bit stays, and the run says so.
     {"a shared set-group-ID file", {{"f", kProtected, 02775, "key", -1, 0775}}, {"key", "$/f"}, 0, "", "", true, {},
