@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "file_io.h"
 #include "lumtar_test.h"
 
 namespace lumtar_test {
@@ -28,9 +29,7 @@ bool root() { return geteuid() == 0; }
 
 unsigned mode_of(const std::string &path)
 {
-    struct stat st {};
-    EXPECT_EQ(stat(path.c_str(), &st), 0) << path;
-    return st.st_mode & 07777;
+    return static_cast<unsigned>(std::filesystem::status(path).permissions() & std::filesystem::perms::mask);
 }
 
 // Root ignores permissions: the unprivileged user runs it and owns the
@@ -397,6 +396,54 @@ INSTANTIATE_TEST_SUITE_P(Posix, MidwayTest, testing::ValuesIn(std::vector<Midway
     {"ignored signals", {SIGHUP, SIGINT}, 0, [] { signal(SIGHUP, SIG_IGN), signal(SIGINT, SIG_IGN); }},
     {"a mode taken away", {}, 1, {}, true}, {"a mode taken away and SIGINT", {SIGINT}, 130, {}, true},
 }));
+
+// Runs the steps in a child, as the unprivileged user when asked to and
+// able to: what it returns is the child's exit status.
+template <class Steps>
+int in_forked_child(bool as_nobody, Steps steps)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        if (as_nobody && (setresgid(kNobody, kNobody, kNobody) != 0 || setresuid(kNobody, kNobody, kNobody) != 0))
+            std::_Exit(126);
+        std::_Exit(steps());
+    }
+    int status = -1;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The user's read-only file is examined, then its name made a link to a
+// file of root's. Whether the user can open the link or not, and whether a
+// mode change is needed first or not, nothing but the examined file is
+// opened, and no mode but its own changes, and that one comes back.
+TEST(FileLayer, ANameSwappedAfterTheExaminationReachesNoOtherFile)
+{
+    for (bool as_nobody : {false, root()}) {
+        TempDir dir;
+        const std::string mine = dir.file("mine"), kept = dir.file("kept"), roots = dir.file("roots");
+        write_file(mine, "mine\n");
+        write_file(roots, "root's\n");
+        ASSERT_EQ(chmod(mine.c_str(), 0444) | chmod(roots.c_str(), 0600), 0);
+        std::filesystem::create_hard_link(mine, kept);
+        if (as_nobody) {
+            ASSERT_EQ(chown(dir.path().c_str(), kNobody, kNobody) | chown(mine.c_str(), kNobody, kNobody), 0);
+        }
+        int result = in_forked_child(as_nobody, [&] {
+            lumtar::InPlaceFile file;
+            if (file.examine(mine.c_str()) != lumtar::OpenResult::opened)
+                return 10;
+            std::filesystem::remove(mine);
+            std::filesystem::create_symlink(roots, mine);
+            return static_cast<int>(file.open_for_update());
+        });
+        EXPECT_EQ(result, static_cast<int>(lumtar::OpenResult::cannot_open)) << as_nobody;
+        EXPECT_EQ(read_file(roots), "root's\n");
+        EXPECT_EQ(mode_of(roots), 0600u);
+        EXPECT_EQ(read_file(kept), "mine\n");
+        EXPECT_EQ(mode_of(kept), 0444u);
+    }
+}
 
 // A second run on a file that a first one is converting leaves it alone,
 // and the first ends as if it had been alone.
