@@ -2,9 +2,11 @@
 // their owners, signals, links, pipes and devices, resource limits, and
 // whatever else surrounds a process there.
 #include <fcntl.h>
+#include <sched.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -397,13 +399,17 @@ INSTANTIATE_TEST_SUITE_P(Posix, MidwayTest, testing::ValuesIn(std::vector<Midway
     {"a mode taken away", {}, 1, {}, true}, {"a mode taken away and SIGINT", {SIGINT}, 130, {}, true},
 }));
 
-// Runs the steps in a child, as the unprivileged user when asked to and
-// able to: what it returns is the child's exit status.
+// Runs the steps in a child, as the unprivileged user when asked to, and
+// without /proc when asked to, in a mount namespace of its own: what they
+// return is the child's exit status, 125 when /proc could not be hidden.
 template <class Steps>
-int in_forked_child(bool as_nobody, Steps steps)
+int in_forked_child(bool as_nobody, bool without_proc, Steps steps)
 {
     pid_t pid = fork();
     if (pid == 0) {
+        if (without_proc && (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                             mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
+            std::_Exit(125);
         if (as_nobody && (setresgid(kNobody, kNobody, kNobody) != 0 || setresuid(kNobody, kNobody, kNobody) != 0))
             std::_Exit(126);
         std::_Exit(steps());
@@ -415,33 +421,42 @@ int in_forked_child(bool as_nobody, Steps steps)
 
 // The user's read-only file is examined, then its name made a link to a
 // file of root's. Whether the user can open the link or not, and whether a
-// mode change is needed first or not, nothing but the examined file is
-// opened, and no mode but its own changes, and that one comes back.
+// mode change is needed first or not, the examined file is the only one
+// opened for update: through /proc where it is there, else by its name,
+// which now reaches another file and is refused. No mode but the examined
+// file's changes, and that one comes back.
 TEST(FileLayer, ANameSwappedAfterTheExaminationReachesNoOtherFile)
 {
     for (bool as_nobody : {false, root()}) {
-        TempDir dir;
-        const std::string mine = dir.file("mine"), kept = dir.file("kept"), roots = dir.file("roots");
-        write_file(mine, "mine\n");
-        write_file(roots, "root's\n");
-        ASSERT_EQ(chmod(mine.c_str(), 0444) | chmod(roots.c_str(), 0600), 0);
-        std::filesystem::create_hard_link(mine, kept);
-        if (as_nobody) {
-            ASSERT_EQ(chown(dir.path().c_str(), kNobody, kNobody) | chown(mine.c_str(), kNobody, kNobody), 0);
+        for (bool without_proc : {false, root()}) {
+            TempDir dir;
+            const std::string mine = dir.file("mine"), kept = dir.file("kept"), roots = dir.file("roots");
+            write_file(mine, "mine\n");
+            write_file(roots, "root's\n");
+            ASSERT_EQ(chmod(mine.c_str(), 0444) | chmod(roots.c_str(), 0600), 0);
+            std::filesystem::create_hard_link(mine, kept);
+            if (as_nobody) {
+                ASSERT_EQ(chown(dir.path().c_str(), kNobody, kNobody) | chown(mine.c_str(), kNobody, kNobody), 0);
+            }
+            int result = in_forked_child(as_nobody, without_proc, [&] {
+                lumtar::InPlaceFile file;
+                if (file.examine(mine.c_str()) != lumtar::OpenResult::opened)
+                    return 10;
+                std::filesystem::remove(mine);
+                std::filesystem::create_symlink(roots, mine);
+                lumtar::OpenResult opened = file.open_for_update();
+                if (opened == lumtar::OpenResult::opened)
+                    file.write_at(reinterpret_cast<const unsigned char *>("MINE"), 4, 0);
+                return static_cast<int>(opened);
+            });
+            ASSERT_NE(result, 125) << "no mount namespace to hide /proc in";
+            EXPECT_EQ(result, static_cast<int>(without_proc ? lumtar::OpenResult::cannot_open
+                                                            : lumtar::OpenResult::opened));
+            EXPECT_EQ(read_file(kept), without_proc ? "mine\n" : "MINE\n");
+            EXPECT_EQ(mode_of(kept), 0444u);
+            EXPECT_EQ(read_file(roots), "root's\n");
+            EXPECT_EQ(mode_of(roots), 0600u);
         }
-        int result = in_forked_child(as_nobody, [&] {
-            lumtar::InPlaceFile file;
-            if (file.examine(mine.c_str()) != lumtar::OpenResult::opened)
-                return 10;
-            std::filesystem::remove(mine);
-            std::filesystem::create_symlink(roots, mine);
-            return static_cast<int>(file.open_for_update());
-        });
-        EXPECT_EQ(result, static_cast<int>(lumtar::OpenResult::cannot_open)) << as_nobody;
-        EXPECT_EQ(read_file(roots), "root's\n");
-        EXPECT_EQ(mode_of(roots), 0600u);
-        EXPECT_EQ(read_file(kept), "mine\n");
-        EXPECT_EQ(mode_of(kept), 0444u);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 namespace lumtar {
 namespace {
@@ -55,6 +56,16 @@ bool is_plain_file(int fd, struct stat &st)
 int open_file(const char *path, int access)
 {
     return ::open(path, access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+}
+
+// Opened through the examined descriptor, the name reaches that file and
+// no other, not even for an instant; where /proc is missing, the name is
+// opened itself, and the caller keeps only the examined file.
+int reopen_for_update(int examined, const char *path)
+{
+    std::string self = "/proc/self/fd/" + std::to_string(examined);
+    int fd = open_file(self.c_str(), O_RDWR);
+    return fd < 0 && errno == ENOENT ? open_file(path, O_RDWR) : fd;
 }
 
 bool same_file(int fd, const struct stat &examined)
@@ -118,21 +129,20 @@ FileId InPlaceFile::id() const
     return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
 }
 
-// The name is opened again, but only the examined file is kept: the
-// examined descriptor, which pins it, is what every check and mode change
-// goes through, so a name swapped meanwhile changes nothing.
+// The examined descriptor, which pins the file, is what every check and
+// mode change goes through, so a name swapped meanwhile changes nothing.
 OpenResult InPlaceFile::open_for_update()
 {
     int examined = static_cast<int>(examined_);
     struct stat st;
     if (::fstat(examined, &st) != 0)
         return OpenResult::cannot_open;
-    int fd = open_file(path_.c_str(), O_RDWR);
+    int fd = reopen_for_update(examined, path_.c_str());
     if (fd < 0 && !(st.st_mode & S_IWUSR)) {
         if (::fchmod(examined, original_permissions_ | S_IWUSR) != 0)
             return OpenResult::cannot_grant_write;
         permissions_changed_ = true;
-        fd = open_file(path_.c_str(), O_RDWR);
+        fd = reopen_for_update(examined, path_.c_str());
     } else if (fd < 0 && st.st_uid != ::geteuid() && ::geteuid() != 0) {
         return OpenResult::cannot_grant_write;
     }
