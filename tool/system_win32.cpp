@@ -101,8 +101,8 @@ bool guard_standard_streams()
 }
 
 // The names come from the wide command line: argv holds the ANSI one, made
-// with a best-fit mapping that can turn a name into another's (a full-width
-// a into a: U+FF41 into U+0061). Each wide argument must map to its ANSI one
+// with a best-fit mapping that can turn a name into another's (U+FF41, a
+// full-width 'a', into 'a'). Each wide argument must map to its ANSI one
 // as the system mapped it, or the two were split apart differently (a
 // full-width quotation mark maps to '"') and no name is trusted: nothing
 // is converted then.
