@@ -136,16 +136,20 @@ DWORD attributes_of(HANDLE file)
 
 // Through a handle of its own on the examined file, never by name: the
 // name may have come to mean another file meanwhile. Returns the system's
-// error, or 0.
+// error, or 0. Wine refuses that access to a read-only file, but takes the
+// change through the examined handle.
 DWORD set_attributes(HANDLE examined, DWORD attributes)
 {
-    HANDLE file = ReOpenFile(examined, FILE_WRITE_ATTRIBUTES, kShared, 0);
-    if (file == INVALID_HANDLE_VALUE)
-        return GetLastError();
-    FILE_BASIC_INFO basic{};  // times of zero stay as they are
+    // "Normal" stands for no attribute at all and goes with none; times of
+    // zero stay as they are.
+    attributes &= ~FILE_ATTRIBUTE_NORMAL;
+    FILE_BASIC_INFO basic{};
     basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    HANDLE own = ReOpenFile(examined, FILE_WRITE_ATTRIBUTES, kShared, 0);
+    HANDLE file = own != INVALID_HANDLE_VALUE ? own : examined;
     DWORD error = SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) ? 0 : GetLastError();
-    CloseHandle(file);
+    if (own != INVALID_HANDLE_VALUE)
+        CloseHandle(own);
     return error;
 }
 
@@ -174,8 +178,8 @@ void unlock_whole(HANDLE file)
     UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &from_start);
 }
 
-// Another program may take the lock between the check and the lock, or
-// hold one where the file system has none: only a refusal means in use.
+// Only a refusal means that another program holds the file: where the
+// file system has no locks, the file is converted unlocked.
 bool held_by_another(HANDLE file)
 {
     return !lock_whole(file) && GetLastError() == ERROR_LOCK_VIOLATION;
@@ -244,7 +248,8 @@ FileId InPlaceFile::id() const
 }
 
 // Only the read-only attribute is cleared, and only when it is what denies
-// the access; the lock then moves to the handle that writes.
+// the access. The lock then moves to the handle that writes; a program
+// that takes it in between holds the file.
 OpenResult InPlaceFile::open_for_update()
 {
     HANDLE examined = handle_of(examined_);
