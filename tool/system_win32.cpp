@@ -62,9 +62,12 @@ int write_to_console(HANDLE console, const std::string &stored)
     return 0;
 }
 
+// Some code pages (UTF-8, GB18030, the ISO-2022 ones) take no flags.
 std::string narrowed(const wchar_t *text, UINT code_page, DWORD flags)
 {
     int length = WideCharToMultiByte(code_page, flags, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length == 0 && flags != 0)
+        return narrowed(text, code_page, 0);
     std::string bytes(static_cast<std::size_t>(std::max(length, 1)), '\0');
     WideCharToMultiByte(code_page, flags, text, -1, bytes.data(), length, nullptr, nullptr);
     bytes.resize(static_cast<std::size_t>(std::max(length - 1, 0)));
@@ -79,7 +82,7 @@ std::string shown_form(const wchar_t *name)
 {
     DWORD mode;
     UINT code_page = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) ? GetConsoleOutputCP() : CP_ACP;
-    return narrowed(name, code_page, code_page == CP_UTF8 ? 0 : WC_NO_BEST_FIT_CHARS);
+    return narrowed(name, code_page, WC_NO_BEST_FIT_CHARS);
 }
 
 }  // namespace
