@@ -16,21 +16,30 @@ namespace {
 
 constexpr DWORD kReadOnlyHidden = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
 
-const char *const kLookalikes[] = {"COM0", "lpt10", "abc1.txt", "CONSOLE", "nul1"};
-
-// Devices answer to their names in any directory and with any extension;
-// none of them is ever opened, so none can block. Names close to a
-// device's are files like any other.
+// Devices answer to their names in any directory and with any extension
+// or colon, the ports also with a superscript digit (UTF-8 "COM\xc2\xb9",
+// which the ANSI code page shows as "COM\xb9"); none of them is ever
+// opened, so none can block. Names close to a device's are files like any
+// other.
 INSTANTIATE_TEST_SUITE_P(Windows, ScenarioTest, testing::ValuesIn(std::vector<Scenario>{
     {"directories and devices are refused", {{"regular", "regular\n", 0644, "key"}},
-     {"key", "$/sub", ".", "NUL", "nul.txt", "CON", "COM1", "lpt9.log", "\\\\.\\NUL", "$/aux", "$/regular"}, 0, "",
+     {"key", "$/sub", ".", "NUL", "nul.txt", "CON", "COM1", "lpt9.log", "\\\\.\\NUL", "$/aux", "COM1:", "NUL:",
+      "CON:", "LPT1:", "$/COM\xc2\xb9.txt", "$/regular"}, 2, "",
      "\"$/sub\": not a regular file.\n\".\": not a regular file.\n\"NUL\": not a regular file.\n"
      "\"nul.txt\": not a regular file.\n\"CON\": not a regular file.\n\"COM1\": not a regular file.\n"
-     "\"lpt9.log\": not a regular file.\n\"\\\\.\\NUL\": not a regular file.\n\"$/aux\": not a regular file.\n",
-     false, {}, [](const std::string &dir) { std::filesystem::create_directory(dir + "/sub"); }},
+     "\"lpt9.log\": not a regular file.\n\"\\\\.\\NUL\": not a regular file.\n\"$/aux\": not a regular file.\n"
+     "\"COM1:\": not a regular file.\n\"NUL:\": not a regular file.\n\"CON:\": not a regular file.\n"
+     "\"LPT1:\": not a regular file.\n\"$/COM\xb9.txt\": not a regular file.\n", false, {},
+     [](const std::string &dir) { std::filesystem::create_directory(dir + "/sub"); }},
     {"names close to a device's", {{"COM0", "plain\n", 0644, "key"}, {"lpt10", "plain\n", 0644, "key"},
      {"abc1.txt", "plain\n", 0644, "key"}, {"CONSOLE", "plain\n", 0644, "key"}, {"nul1", "plain\n", 0644, "key"}},
      {"key", "$/COM0", "$/lpt10", "$/abc1.txt", "$/CONSOLE", "$/nul1"}},
+    // The ANSI command line turns U+FF41 into its look-alike 'a'; a message
+    // shows what the ANSI code page lacks as '?', not as a look-alike.
+    {"a full-width name is the file converted", {{"\xef\xbd\x81.txt", "plain\n", 0644, "key"}, {"a.txt", "plain\n"}},
+     {"key", "$/\xef\xbd\x81.txt", "$/\xef\xbd\x82.txt"}, 2, "", "\"$/?.txt\": can't change file mode to write.\n"},
+    {"a path over 260 characters", {{std::string(150, 'd') + "/" + std::string(150, 'e'), "long\n", 0644, "key"}},
+     {"key", "$/" + std::string(150, 'd') + "\\" + std::string(150, 'e')}},
 }));
 
 // Whoever may write the file (an administrator, or Wine's root) converts it
@@ -60,6 +69,29 @@ TEST(AttributeTest, ReadOnlyFilesKeepTheirAttributes)
     EXPECT_EQ(read_file(held), "in use\n");
     for (const auto &f : {text, binary, held})
         EXPECT_EQ(GetFileAttributesA(f.c_str()), kReadOnlyHidden) << f;
+}
+
+// Another program holds a file by a lock on any part of it, or by
+// sharing neither reading nor writing.
+TEST(LockTest, AFileThatAnotherProgramHoldsIsSkippedUnchanged)
+{
+    TempDir dir;
+    const std::string locked = dir.file("locked"), unshared = dir.file("unshared"), content = "in use\n";
+    auto hold = [&](const std::string &path, DWORD share) {
+        write_file(path, content);
+        return CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    };
+    HANDLE holders[] = {hold(locked, FILE_SHARE_READ | FILE_SHARE_WRITE), hold(unshared, 0)};
+    OVERLAPPED at_end{};
+    at_end.Offset = 6;
+    ASSERT_TRUE(LockFileEx(holders[0], LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at_end));
+    ProcessResult r = lumtar({"key", locked, unshared});
+    for (HANDLE holder : holders)
+        CloseHandle(holder);
+    EXPECT_EQ(r.exit_status, 2);
+    EXPECT_EQ(r.err, text_output("\"" + locked + "\": in use by another program; skipped.\n\"" + unshared +
+                                 "\": in use by another program; skipped.\n"));
+    EXPECT_EQ(read_file(locked) + read_file(unshared), content + content);
 }
 
 // The count of an interruption message about path, after checking the

@@ -11,6 +11,9 @@
 namespace lumtar {
 namespace {
 
+// Read and write sharing as the C runtime's update mode allows it.
+constexpr DWORD kShared = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
 HANDLE handle_of(std::intptr_t handle)
 {
     return reinterpret_cast<HANDLE>(handle);
@@ -45,25 +48,79 @@ bool equals_ignoring_case(const std::string &a, const char *b)
     return true;
 }
 
+// COM1 to COM9 and LPT1 to LPT9, and with the superscript digits 1 to 3
+// (UTF-8), which the system takes for the same ports.
+bool names_a_port(const std::string &base)
+{
+    if (base.size() < 4 || !(equals_ignoring_case(base.substr(0, 3), "COM") ||
+                             equals_ignoring_case(base.substr(0, 3), "LPT")))
+        return false;
+    std::string number = base.substr(3);
+    if (number.size() == 1)
+        return number[0] >= '1' && number[0] <= '9';
+    return number == "\xc2\xb9" || number == "\xc2\xb2" || number == "\xc2\xb3";
+}
+
 // A reserved device name (CON, NUL, COM1 ...) is a device in any directory
-// and with any extension; trailing blanks and dots do not count. Opening a
-// serial port or the console for writing could block or send the bytes
-// away, so these names are recognised before anything is opened.
+// and with any extension or colon after it (COM1:); trailing blanks do not
+// count. Opening a serial port or the console could block, toggle the
+// port's lines or send the bytes away, so these names are recognised before
+// anything is opened.
 bool names_a_device(const char *path)
 {
     std::string text = path;
     if (text.rfind("\\\\.\\", 0) == 0 || text.rfind("//./", 0) == 0)
         return true;
-    std::size_t start = text.find_last_of("\\/:");
+    // The name proper follows the last separator, or else a drive's colon.
+    std::size_t start = text.find_last_of("\\/");
+    if (start == std::string::npos && text.size() >= 2 && text[1] == ':')
+        start = 1;
     std::string base = text.substr(start == std::string::npos ? 0 : start + 1);
-    base = base.substr(0, base.find('.'));
+    base = base.substr(0, base.find_first_of(".:"));
     base.erase(base.find_last_not_of(' ') + 1);
     for (const char *device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"})
         if (equals_ignoring_case(base, device))
             return true;
-    return base.size() == 4 && (equals_ignoring_case(base.substr(0, 3), "COM") ||
-                                equals_ignoring_case(base.substr(0, 3), "LPT")) &&
-           base[3] >= '1' && base[3] <= '9';
+    return names_a_port(base);
+}
+
+// Empty when the bytes are not UTF-8: no file has that name.
+std::wstring widened(const char *text)
+{
+    int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(std::max(length, 1)), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide.data(), length) == 0)
+        return {};
+    wide.resize(static_cast<std::size_t>(length - 1));
+    return wide;
+}
+
+bool starts_with(const std::wstring &text, const wchar_t *prefix)
+{
+    return text.rfind(prefix, 0) == 0;
+}
+
+// The name as the wide calls take it at any length: made whole by
+// GetFullPathNameW, which does all the rewriting that the system does to a
+// name (separators, ".", "..", trailing dots and blanks), then marked with
+// \\?\ so that the limit of 260 characters no longer applies. A name that
+// has the mark already is taken as it is. Empty when there is no such name.
+std::wstring system_path(const char *path)
+{
+    std::wstring name = widened(path);
+    if (name.empty() || starts_with(name, L"\\\\?\\"))
+        return name;
+    DWORD size = GetFullPathNameW(name.c_str(), 0, nullptr, nullptr);
+    std::wstring full(size, L'\0');
+    DWORD length = GetFullPathNameW(name.c_str(), size, full.data(), nullptr);
+    if (size == 0 || length == 0 || length >= size)
+        return {};
+    full.resize(length);
+    if (starts_with(full, L"\\\\.\\"))
+        return full;
+    if (starts_with(full, L"\\\\"))
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
 }
 
 bool is_directory(DWORD attributes)
@@ -71,16 +128,70 @@ bool is_directory(DWORD attributes)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// Read and write sharing as the C runtime's update mode allows it.
-HANDLE open_for_update(const char *path)
+DWORD attributes_of(HANDLE file)
 {
-    return CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    BY_HANDLE_FILE_INFORMATION info;
+    return GetFileInformationByHandle(file, &info) ? info.dwFileAttributes : INVALID_FILE_ATTRIBUTES;
 }
 
-bool set_attributes(const char *path, DWORD attributes)
+// Through a handle of its own on the examined file, never by name: the
+// name may have come to mean another file meanwhile. Returns the system's
+// error, or 0. Wine refuses that access to a read-only file, but takes the
+// change through the examined handle.
+DWORD set_attributes(HANDLE examined, DWORD attributes)
 {
-    return SetFileAttributesA(path, attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes) != 0;
+    // "Normal" stands for no attribute at all and goes with none; times of
+    // zero stay as they are.
+    attributes &= ~FILE_ATTRIBUTE_NORMAL;
+    FILE_BASIC_INFO basic{};
+    basic.FileAttributes = attributes == 0 ? FILE_ATTRIBUTE_NORMAL : attributes;
+    HANDLE own = ReOpenFile(examined, FILE_WRITE_ATTRIBUTES, kShared, 0);
+    HANDLE file = own != INVALID_HANDLE_VALUE ? own : examined;
+    DWORD error = SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic) ? 0 : GetLastError();
+    if (own != INVALID_HANDLE_VALUE)
+        CloseHandle(own);
+    return error;
+}
+
+// The very file of the examined handle, whatever its name means now.
+HANDLE reopen_for_update(HANDLE examined)
+{
+    return ReOpenFile(examined, GENERIC_READ | GENERIC_WRITE, kShared, 0);
+}
+
+// The whole file, from its start to the largest offset there is, so that
+// no lock of another program can overlap what is converted. A lock bars
+// every other handle, those of this process included: it is held by the
+// handle that writes.
+bool lock_whole(HANDLE file)
+{
+    OVERLAPPED from_start{};
+    return LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                      &from_start) != 0;
+}
+
+// Given up at once: a lock left to CloseHandle may outlive the handle a
+// while, and the next run on the file would find it in use.
+void unlock_whole(HANDLE file)
+{
+    OVERLAPPED from_start{};
+    UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &from_start);
+}
+
+// Only a refusal means that another program holds the file: where the
+// file system has no locks, the file is converted unlocked.
+bool held_by_another(HANDLE file)
+{
+    return !lock_whole(file) && GetLastError() == ERROR_LOCK_VIOLATION;
+}
+
+// What is left of n bytes at offset in a file that may have been cut.
+std::size_t within_file(HANDLE file, std::size_t n, std::uint64_t offset)
+{
+    LARGE_INTEGER size;
+    if (!GetFileSizeEx(file, &size))
+        return n;
+    return static_cast<std::size_t>(std::clamp<std::uint64_t>(size.QuadPart, offset, offset + n) - offset);
 }
 
 OVERLAPPED at_offset(std::uint64_t offset)
@@ -104,31 +215,57 @@ InPlaceFile::~InPlaceFile()
     close();
 }
 
-OpenResult InPlaceFile::open(const char *path)
+// Opened for reading only, and sharing what the update will share: another
+// program that shares neither holds the file.
+OpenResult InPlaceFile::examine(const char *path)
 {
-    if (names_a_device(path) || is_directory(GetFileAttributesA(path)))
+    std::wstring name = system_path(path);
+    if (names_a_device(path) || is_directory(GetFileAttributesW(name.c_str())))
         return OpenResult::not_regular;
-    HANDLE file = open_for_update(path);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD attributes = GetFileAttributesA(path);
-        if (attributes == INVALID_FILE_ATTRIBUTES || !set_attributes(path, attributes & ~FILE_ATTRIBUTE_READONLY))
-            return OpenResult::cannot_grant_write;
-        file = open_for_update(path);
-        if (file == INVALID_HANDLE_VALUE) {
-            set_attributes(path, attributes);
-            return OpenResult::cannot_open;
-        }
-        permissions_changed_ = true;
-        original_permissions_ = attributes;
-    }
-    handle_ = reinterpret_cast<std::intptr_t>(file);
-    BY_HANDLE_FILE_INFORMATION info;
-    if (GetFileType(file) != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info) ||
-        is_directory(info.dwFileAttributes)) {
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, kShared, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return GetLastError() == ERROR_SHARING_VIOLATION ? OpenResult::in_use : OpenResult::cannot_grant_write;
+    examined_ = reinterpret_cast<std::intptr_t>(file);
+    original_permissions_ = attributes_of(file);
+    if (GetFileType(file) != FILE_TYPE_DISK || original_permissions_ == INVALID_FILE_ATTRIBUTES ||
+        is_directory(original_permissions_)) {
         close();
         return OpenResult::not_regular;
     }
+    if (held_by_another(file)) {
+        close();
+        return OpenResult::in_use;
+    }
     return OpenResult::opened;
+}
+
+FileId InPlaceFile::id() const
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    GetFileInformationByHandle(handle_of(examined_), &info);
+    return {info.dwVolumeSerialNumber, (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow};
+}
+
+// Only the read-only attribute is cleared, and only when it is what denies
+// the access. The lock then moves to the handle that writes; a program
+// that takes it in between holds the file.
+OpenResult InPlaceFile::open_for_update()
+{
+    HANDLE examined = handle_of(examined_);
+    HANDLE file = reopen_for_update(examined);
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED &&
+        (original_permissions_ & FILE_ATTRIBUTE_READONLY) != 0) {
+        if (set_attributes(examined, original_permissions_ & ~FILE_ATTRIBUTE_READONLY) != 0)
+            return OpenResult::cannot_grant_write;
+        permissions_changed_ = true;
+        file = reopen_for_update(examined);
+    }
+    if (file == INVALID_HANDLE_VALUE)
+        return OpenResult::cannot_open;
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+    unlock_whole(examined);
+    return held_by_another(file) ? OpenResult::in_use : OpenResult::opened;
 }
 
 Transfer InPlaceFile::read_at(unsigned char *buf, std::size_t n, std::uint64_t offset)
@@ -152,10 +289,12 @@ Transfer InPlaceFile::read_at(unsigned char *buf, std::size_t n, std::uint64_t o
 Transfer InPlaceFile::write_at(const unsigned char *buf, std::size_t n, std::uint64_t offset)
 {
     Transfer t;
+    HANDLE file = handle_of(handle_);
+    n = within_file(file, n, offset);
     while (t.count < n) {
         OVERLAPPED where = at_offset(offset + t.count);
         DWORD put = 0;
-        if (!WriteFile(handle_of(handle_), buf + t.count, piece(n - t.count), &put, &where)) {
+        if (!WriteFile(file, buf + t.count, piece(n - t.count), &put, &where)) {
             t.error = errno_of(GetLastError());
             break;
         }
@@ -168,23 +307,28 @@ Transfer InPlaceFile::write_at(const unsigned char *buf, std::size_t n, std::uin
     return t;
 }
 
-// The attributes go back through the open handle: the name may have come
-// to mean another file meanwhile.
+// Only the read-only attribute goes back, and only where it was cleared:
+// the others may have changed since (writing sets the archive attribute).
 CloseResult InPlaceFile::close()
 {
     CloseResult result;
-    if (handle_ == -1)
-        return result;
-    HANDLE file = handle_of(handle_);
+    HANDLE examined = handle_of(examined_);
     if (permissions_changed_) {
-        FILE_BASIC_INFO basic{};  // times of zero stay as they are
-        basic.FileAttributes = original_permissions_ == 0 ? FILE_ATTRIBUTE_NORMAL : original_permissions_;
-        if (!SetFileInformationByHandle(file, FileBasicInfo, &basic, sizeof basic))
-            result.mode_error = errno_of(GetLastError());
+        DWORD now = attributes_of(examined);
+        DWORD error = set_attributes(examined, (now == INVALID_FILE_ATTRIBUTES ? original_permissions_ : now) |
+                                                   FILE_ATTRIBUTE_READONLY);
+        result.mode_error = error == 0 ? 0 : errno_of(error);
     }
-    if (!CloseHandle(file))
-        result.close_error = errno_of(GetLastError());
-    handle_ = -1;
+    if (handle_ != -1) {
+        unlock_whole(handle_of(handle_));
+        if (!CloseHandle(handle_of(handle_)))
+            result.close_error = errno_of(GetLastError());
+    }
+    if (examined_ != -1) {
+        unlock_whole(examined);
+        CloseHandle(examined);
+    }
+    handle_ = examined_ = -1;
     permissions_changed_ = false;
     return result;
 }

@@ -1,12 +1,14 @@
 #include "system.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <atomic>
 #include <bitset>
 #include <cerrno>
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 namespace lumtar::sys {
@@ -60,6 +62,29 @@ int write_to_console(HANDLE console, const std::string &stored)
     return 0;
 }
 
+// Some code pages (UTF-8, GB18030, the ISO-2022 ones) take no flags.
+std::string narrowed(const wchar_t *text, UINT code_page, DWORD flags)
+{
+    int length = WideCharToMultiByte(code_page, flags, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length == 0 && flags != 0)
+        return narrowed(text, code_page, 0);
+    std::string bytes(static_cast<std::size_t>(std::max(length, 1)), '\0');
+    WideCharToMultiByte(code_page, flags, text, -1, bytes.data(), length, nullptr, nullptr);
+    bytes.resize(static_cast<std::size_t>(std::max(length - 1, 0)));
+    return bytes;
+}
+
+// A name as a message shows it: in the console's code page when the
+// messages go to a console, else in the ANSI code page. A character that
+// the code page lacks shows as '?', never as a look-alike that would name
+// another file.
+std::string shown_form(const wchar_t *name)
+{
+    DWORD mode;
+    UINT code_page = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) ? GetConsoleOutputCP() : CP_ACP;
+    return narrowed(name, code_page, WC_NO_BEST_FIT_CHARS);
+}
+
 }  // namespace
 
 // The files are opened as handles of their own, never as the C runtime's
@@ -76,6 +101,25 @@ bool guard_standard_streams()
         if (!is_usable(GetStdHandle(s.id)) && std::freopen("NUL", s.mode, s.stream) == nullptr)
             return false;
     return true;
+}
+
+// The names come from the wide command line: argv holds the ANSI one, made
+// with a best-fit mapping that can turn a name into another's (U+FF41, a
+// full-width 'a', into 'a'). Each wide argument must map to its ANSI one
+// as the system mapped it, or the two were split apart differently (a
+// full-width quotation mark maps to '"') and no name is trusted: nothing
+// is converted then.
+std::vector<FileName> file_names(int argc, char *argv[], int first)
+{
+    int count = 0;
+    LPWSTR *wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    std::vector<FileName> names;
+    for (int i = first; wide != nullptr && count == argc && i < argc && narrowed(wide[i], CP_ACP, 0) == argv[i]; ++i)
+        names.push_back({narrowed(wide[i], CP_UTF8, 0), shown_form(wide[i])});
+    LocalFree(wide);
+    if (names.size() != static_cast<std::size_t>(argc - first))
+        throw std::runtime_error("can't read the file names as they were typed");
+    return names;
 }
 
 // A process started with Ctrl+C ignored never sees the event here.

@@ -39,7 +39,7 @@ TempDir::~TempDir()
 
 std::string read_file(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(fs::u8path(path), std::ios::binary);
     if (!in)
         throw std::runtime_error("cannot read " + path);
     std::ostringstream bytes;
@@ -49,7 +49,8 @@ std::string read_file(const std::string &path)
 
 void write_file(const std::string &path, const std::string &content)
 {
-    if (!std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size())))
+    std::ofstream out(fs::u8path(path), std::ios::binary);
+    if (!out.write(content.data(), static_cast<std::streamsize>(content.size())))
         throw std::runtime_error("cannot write " + path);
 }
 

@@ -23,6 +23,7 @@ private:
     std::string path_;
 };
 
+// Paths are UTF-8, on Windows too.
 std::string read_file(const std::string &path);
 void write_file(const std::string &path, const std::string &content);
 // Bytes of every value, the same for the same seed.
