@@ -186,6 +186,8 @@ INSTANTIATE_TEST_SUITE_P(Posix, ScenarioTest, testing::ValuesIn(std::vector<Scen
      false, [] { dup2(open("/dev/full", O_WRONLY), 1); }},
     {"help without standard output", {}, {"-usage"}, 1, "", "can't write the help text (Bad file descriptor).\n",
      false, [] { close(1); }},
+    {"a name too long for the system", {}, {"key", "$/" + std::string(300, 'n')}, 2, "",
+     "\"$/" + std::string(300, 'n') + "\": name too long for the system; skipped.\n"},
     {"a symbolic link converts its target", {{"target", "through a link\n", 0644, "key"}}, {"key", "$/link"}, 0, "", "",
      false, {}, [](const std::string &dir) { std::filesystem::create_symlink(dir + "/target", dir + "/link"); }},
     // Kernel settings call themselves regular files: the tool's own, the test's.

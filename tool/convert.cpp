@@ -279,6 +279,9 @@ Outcome report_skip(const char *name, OpenResult why)
     case OpenResult::in_use:
         lumlib::errmsg("\"%s\": in use by another program; skipped.\n", name);
         break;
+    case OpenResult::name_too_long:
+        lumlib::errmsg("\"%s\": name too long for the system; skipped.\n", name);
+        break;
     case OpenResult::opened:
         break;
     }

@@ -18,6 +18,7 @@ enum class OpenResult {
     cannot_grant_write, // not opened, and write permission could not be added
     cannot_open,        // not opened even with write permission added
     in_use,             // another program holds it locked: never written
+    name_too_long,      // longer than the system takes
 };
 
 // What a file is, whatever name reached it: the same for every link.

@@ -105,7 +105,7 @@ OpenResult InPlaceFile::examine(const char *path)
         return OpenResult::not_regular;
     int fd = open_file(path, O_RDONLY);
     if (fd < 0)
-        return unreadable(path);
+        return errno == ENAMETOOLONG ? OpenResult::name_too_long : unreadable(path);
     examined_ = fd;
     path_ = path;
     struct stat st;

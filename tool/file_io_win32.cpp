@@ -185,6 +185,16 @@ bool held_by_another(HANDLE file)
     return !lock_whole(file) && GetLastError() == ERROR_LOCK_VIOLATION;
 }
 
+// A name that no full path could be made of is too long for the system.
+OpenResult why_not_opened(DWORD error, bool no_full_path)
+{
+    if (error == ERROR_SHARING_VIOLATION)
+        return OpenResult::in_use;
+    if (error == ERROR_FILENAME_EXCED_RANGE || no_full_path)
+        return OpenResult::name_too_long;
+    return OpenResult::cannot_grant_write;
+}
+
 // What is left of n bytes at offset in a file that may have been cut.
 std::size_t within_file(HANDLE file, std::size_t n, std::uint64_t offset)
 {
@@ -225,7 +235,7 @@ OpenResult InPlaceFile::examine(const char *path)
     HANDLE file = CreateFileW(name.c_str(), GENERIC_READ, kShared, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return GetLastError() == ERROR_SHARING_VIOLATION ? OpenResult::in_use : OpenResult::cannot_grant_write;
+        return why_not_opened(GetLastError(), name.empty() && *path != '\0');
     examined_ = reinterpret_cast<std::intptr_t>(file);
     original_permissions_ = attributes_of(file);
     if (GetFileType(file) != FILE_TYPE_DISK || original_permissions_ == INVALID_FILE_ATTRIBUTES ||
