@@ -32,10 +32,12 @@ echo "the zip holds:"
 
 # The program lives outside the source tree, as a user's would.
 cp -r "$root/examples/consumer" "$tmp/consumer"
-cmake -S "$tmp/consumer" -B "$tmp/build" --toolchain "$unzipped/cmake/mingw-w64-x86_64.cmake" \
-    -Dlumlib_DIR="$unzipped/lib/cmake/lumlib" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" >"$tmp/build.log" \
-    && cmake --build "$tmp/build" >>"$tmp/build.log" \
-    || fail "build a program on the zip alone:"$'\n'"$(cat "$tmp/build.log")"
+build_on_zip() {
+    cmake -S "$tmp/consumer" -B "$tmp/build" --toolchain "$unzipped/cmake/mingw-w64-x86_64.cmake" \
+        -Dlumlib_DIR="$unzipped/lib/cmake/lumlib" -DCMAKE_CXX_FLAGS="-Wall -Wextra -Werror" &&
+        cmake --build "$tmp/build"
+}
+build_on_zip >"$tmp/build.log" 2>&1 || fail "build a program on the zip alone:"$'\n'"$(cat "$tmp/build.log")"
 echo "ok: a program builds on the zip alone"
 
 # The prefix first, so that the program's output holds only its own words;
