@@ -136,9 +136,16 @@ for page in "$root"/man/*.[13] "$root"/man/ja/*.1; do
     check_man_page "$page" "${page#"$root"/}"
 done
 
-echo "== build, hardened as for the packages"
-cmake -DCMAKE_INSTALL_PREFIX=/usr/local -UCMAKE_INSTALL_LIBDIR -UCMAKE_INSTALL_INCLUDEDIR \
-    -C "$root/packaging/debian/cache.cmake" -S "$root" -B "$build" >/dev/null
+echo "== Debian packages, made by the README's commands: one configure, one build, cpack"
+# A fresh directory: an old cache would outweigh the initial cache, and a
+# second configure would hide what the first one leaves out.
+rm -rf "$build"
+(cd "$root" && cmake -C packaging/debian/cache.cmake -S . -B "$build") >/dev/null
+cmake --build "$build" -j2 >/dev/null
+(cd "$build" && cpack -G DEB >/dev/null)
+
+echo "== the same build, for installs under /usr/local and other prefixes"
+cmake -DCMAKE_INSTALL_PREFIX=/usr/local -UCMAKE_INSTALL_LIBDIR -UCMAKE_INSTALL_INCLUDEDIR "$build" >/dev/null
 cmake --build "$build" -j2 >/dev/null
 
 echo "== install to a temporary prefix chosen at install time"
@@ -216,8 +223,6 @@ run_consumers absolute "$absolute/arch-lib/pkgconfig" "$absolute/arch-lib/cmake/
 
 echo "== Debian packages"
 [[ $(id -u) == 0 ]] || fail "installing the packages needs root"
-cmake "$build" -DCMAKE_INSTALL_PREFIX=/usr -UCMAKE_INSTALL_LIBDIR -UCMAKE_INSTALL_INCLUDEDIR >/dev/null
-(cd "$build" && rm -f ./*.deb && cpack -G DEB >/dev/null)
 debs=()
 for package in "${packages[@]}"; do
     deb=$(ls "$build/${package}_"*.deb)
@@ -252,6 +257,10 @@ for deb in "${debs[@]}"; do
     dpkg-deb -x "$deb" "$tmp/deb-$name"
     doc=$tmp/deb-$name/usr/share/doc/$name
     cmp -s "$doc/copyright" "$build/copyright" || fail "$name: /usr/share/doc/$name/copyright"
+    contact=$(sed -n 's/^Upstream-Contact: *//p' "$doc/copyright")
+    [[ -n $contact ]] || fail "$name: the copyright file has an empty Upstream-Contact"
+    expect_equal "$name: the copyright file's Upstream-Contact is the maintainer" "$contact" \
+        "$(field "$deb" Maintainer)"
     grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/$' "$doc/copyright" \
         && grep -q '^License: Expat$' "$doc/copyright" || fail "$name: a machine-readable copyright file"
     zcat "$doc/changelog.gz" | cmp -s - "$root/packaging/debian/changelog" || fail "$name: changelog.gz"

@@ -9,6 +9,10 @@ include(CMakePackageConfigHelpers)
 set(LUMLIB_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/lumlib)
 set(LUMTAR_TOOL_PACKAGE lumtar)
 set(LUMTAR_DEV_PACKAGE liblumlib-dev)
+# Named in the packages as their maintainer and in their copyright files as
+# the upstream contact: defined here, before the copyright file is written.
+set(LUMTAR_PACKAGE_CONTACT "lumtar maintainers <maintainers@lumtar.invalid>"
+  CACHE STRING "Maintainer named in the packages")
 
 install(TARGETS lumtar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 

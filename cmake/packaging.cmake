@@ -6,9 +6,6 @@
 # "-C packaging/debian/cache.cmake": installed under /usr, so that the
 # library lands in the multiarch directory where the compiler and
 # pkg-config look, and built with the distribution's hardening flags.
-set(LUMTAR_PACKAGE_CONTACT "lumtar maintainers <maintainers@lumtar.invalid>"
-  CACHE STRING "Maintainer named in the packages")
-
 set(CPACK_PACKAGE_NAME lumtar)
 set(CPACK_PACKAGE_VENDOR "lumtar project")
 set(CPACK_PACKAGE_CONTACT "${LUMTAR_PACKAGE_CONTACT}")
