@@ -161,6 +161,10 @@ INSTANTIATE_TEST_SUITE_P(EverySystem, ScenarioTest, testing::ValuesIn(std::vecto
      {{"before", "plain text\n", 0644, "key"}, {"binary", kBinary}, {"after", "also text\n"}},
      {"-t", "key", "$/before", "$/binary", "$/after"}, 1, "exit!\n",
      "\"$/binary\": not a text file or mistaken keycode.\n"},
+    // A limit shorter than the first block still has the whole block looked
+    // at: bytes past it that are not text keep it from ever being text.
+    {"text mode looks past a short limit", {{"f", "hello\1 binary past the limit\n"}}, {"-t", "-l", "5", "key", "$/f"},
+     1, "exit!\n", "\"$/f\": not a text file or mistaken keycode.\n"},
     {"an empty file is a text mismatch", {{"e", ""}}, {"-t", "key", "$/e"}, 1, "exit!\n",
      "\"$/e\": not a text file or mistaken keycode.\n"},
 }));
