@@ -36,15 +36,10 @@ TEST(FilesOverDouble, FiguresAndFclose)
     using Row = std::tuple<std::optional<double>, std::optional<std::uint64_t>, const char *, const char *, int, int>;
     const Row rows[] = {
         {std::nullopt, std::nullopt, "E:\\x", "E drive: no free disk space\n", -1, 0},
-        {0.0, 1, "d:", "d drive: no free disk space\n", 0, 1},
-        {0.0, 512, "data\\x", "no free disk space\n", 0, 512},
-        {0.0, 0, ":x", "no free disk space\n", 0, 0},
-        {0.0, 65536, "", "no free disk space\n", 0, 65536},
-        {1.0, 4096, "D:\\x", "", 1, 4096},
-        {2147483647.0, INT_MAX, "x", "", INT_MAX, INT_MAX},
-        {2147483648.0, 1ull << 31, "x", "", INT_MAX, 0},
-        {5e12, UINT64_MAX, "x", "", INT_MAX, 0},
-    };
+        {0.0, 1, "d:", "d drive: no free disk space\n", 0, 1}, {0.0, 512, "data\\x", "no free disk space\n", 0, 512},
+        {0.0, 0, ":x", "no free disk space\n", 0, 0}, {0.0, 65536, "", "no free disk space\n", 0, 65536},
+        {1.0, 4096, "D:\\x", "", 1, 4096}, {2147483647.0, INT_MAX, "x", "", INT_MAX, INT_MAX},
+        {2147483648.0, 1ull << 31, "x", "", INT_MAX, 0}, {5e12, UINT64_MAX, "x", "", INT_MAX, 0}};
     TempDir dir;
     for (const auto &[free, cluster, path, message, free_result, cluster_result] : rows) {
         free_answer = free;

@@ -61,7 +61,9 @@ void *grown_and_shrunk(int size)
     return moremem(block, size);
 }
 
-const std::string kEnd = "endfun ran; block holds kept\n";
+const std::string kEnd = "endfun ran; block holds kept\n", kNull = "returned null\n";
+
+std::string lost(const char *figure) { return "cannot get the memory of " + std::string(figure) + " bytes\n"; }
 
 // Requests that give a block, which must hold exactly the bytes shown, as
 // many as were asked for.
@@ -103,30 +105,20 @@ struct Failure {
 };
 
 const Failure kFailures[] = {
-    {getmem, 1000, INT_MAX, "\ncannot get the memory of 1000 bytes\n" + kEnd},
-    {getmem, 1001, INT_MAX, "\ncannot get the memory of 0 K bytes\n" + kEnd},
-    {getmem, 3000, INT_MAX, "\ncannot get the memory of 2 K bytes\n" + kEnd},
-    {getmem, 1000, INT_MAX, "\ncannot get the memory of 1000 bytes\n", false},
-    {getmem, INT_MAX, INT_MAX, "\ncannot get the memory of 2097151 K bytes\nreturned null\n"},
-    {getmem, 4096, 4096, "\ncannot get the memory of 4 K bytes\nreturned null\n"},
-    {getmem, 4095, 4096, "\ncannot get the memory of 3 K bytes\n" + kEnd},
-    {getmem, 0, INT_MAX, "\ncannot get the memory of 0 bytes\n" + kEnd},
-    {getmem, -5000, INT_MAX, "\ncannot get the memory of -5000 bytes\n" + kEnd},
-    {getmem, -1, -1, "\ncannot get the memory of -1 bytes\nreturned null\n"},
-    {more, 1000, INT_MAX, "cannot get the memory of 1000 bytes\n" + kEnd},
-    {more, 1001, INT_MAX, "cannot get the memory of 1 K bytes\n" + kEnd},
-    {more, 3000, 100, "cannot get the memory of 3 K bytes\n" + kEnd},
-    {more_of_null, 5000, INT_MAX, "cannot get the memory of 5 K bytes\n" + kEnd},
-    {more, 0, INT_MAX, "cannot get the memory of 0 bytes\n" + kEnd},
-    {more, -2048, -5000, "cannot get the memory of -2048 bytes\n" + kEnd},
-    {more_of_null, 0, INT_MAX, "cannot get the memory of 0 bytes\n", false},
-    {locked, 10000, 10000, "\ncannot get the memory of 9 K bytes\nFaital error:\ncannot get the memory of 10 K bytes"},
-    {locked, 500, 500, "\ncannot get the memory of 500 bytes\nFaital error:\ncannot get memory of 500 bytes"},
-    {locked, 10000, INT_MAX, "\ncannot get the memory of 9 K bytes\n" + kEnd},
-    {locked, -3, -3, "\ncannot get the memory of -3 bytes\nFaital error:\ncannot get memory of -3 bytes"},
-    {copy_of_size, 6, 6, "\ncannot get the memory of 6 bytes\ncannot get memory\n" + kEnd},
-    {copy_of_size, 6, INT_MAX, "\ncannot get the memory of 6 bytes\n" + kEnd},
-    {append_long, 5005, INT_MAX, "can't get memory\n" + kEnd},
+    {getmem, 1000, INT_MAX, "\n" + lost("1000") + kEnd}, {getmem, 1001, INT_MAX, "\n" + lost("0 K") + kEnd},
+    {getmem, 3000, INT_MAX, "\n" + lost("2 K") + kEnd}, {getmem, 1000, INT_MAX, "\n" + lost("1000"), false},
+    {getmem, INT_MAX, INT_MAX, "\n" + lost("2097151 K") + kNull}, {getmem, 4096, 4096, "\n" + lost("4 K") + kNull},
+    {getmem, 4095, 4096, "\n" + lost("3 K") + kEnd}, {getmem, 0, INT_MAX, "\n" + lost("0") + kEnd},
+    {getmem, -5000, INT_MAX, "\n" + lost("-5000") + kEnd}, {getmem, -1, -1, "\n" + lost("-1") + kNull},
+    {more, 1000, INT_MAX, lost("1000") + kEnd}, {more, 1001, INT_MAX, lost("1 K") + kEnd},
+    {more, 3000, 100, lost("3 K") + kEnd}, {more_of_null, 5000, INT_MAX, lost("5 K") + kEnd},
+    {more, 0, INT_MAX, lost("0") + kEnd}, {more, -2048, -5000, lost("-2048") + kEnd},
+    {more_of_null, 0, INT_MAX, lost("0"), false}, {locked, 10000, INT_MAX, "\n" + lost("9 K") + kEnd},
+    {locked, 10000, 10000, "\n" + lost("9 K") + "Faital error:\ncannot get the memory of 10 K bytes"},
+    {locked, 500, 500, "\n" + lost("500") + "Faital error:\ncannot get memory of 500 bytes"},
+    {locked, -3, -3, "\n" + lost("-3") + "Faital error:\ncannot get memory of -3 bytes"},
+    {copy_of_size, 6, 6, "\n" + lost("6") + "cannot get memory\n" + kEnd},
+    {copy_of_size, 6, INT_MAX, "\n" + lost("6") + kEnd}, {append_long, 5005, INT_MAX, "can't get memory\n" + kEnd},
 };
 
 // Grows the stack now, so that it needs no new pages once the address

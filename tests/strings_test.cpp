@@ -14,6 +14,7 @@
 #include <array>
 #include <cctype>
 #include <climits>
+#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -222,37 +223,34 @@ TEST(Trimming, QuotesTrailingBlanksAndInsertionsAgreeWithTheModel)
         const size_t kept = s.find_last_not_of(" \t") + 1;
         return s.substr(0, kept) + Bytes(s.size() - kept, '\0');
     });
-    for (const Bytes &s : all_strings(bytes, 4)) {
+    for (const Bytes &s : all_strings(bytes, 4))
         for (int c : {0x61, 0x81, 0x100, 0x158}) {
             Exact text(s + '\0' + '~', false);
             EXPECT_EQ(lumlib::insChar(text.data(), c), 0);
             EXPECT_EQ(text.bytes(), static_cast<char>(c) + s + '\0') << shown(s) << c;
         }
-    }
 }
 
 TEST(ChgChr, ReplacesAtCharacterStartsDecidingLengthsAfterwards)
 {
     const Bytes bytes("a\\\x81\xFC\xFD\0", 6);
-    for (char from : bytes) {
-        for (char to : bytes) {
-            // Only the low 8 bits count: from is below 0 for high bytes, to
-            // above 0xFF.
-            auto change = [&](char *s) { return lumlib::ChgChr(s, from, to + 0x200) - s; };
-            expect_edits(bytes.substr(0, 5), 4, change, [&](Bytes s) {
-                for (size_t i = 0; i < s.size(); i += is_lead(s[i]) && i + 1 < s.size() ? 2 : 1)
-                    s[i] = s[i] == from ? to : s[i];
-                return s;
-            });
-        }
-    }
+    // Only the low 8 bits count: from is below 0 for high bytes, to above
+    // 0xFF.
+    for (char from : bytes)
+        for (char to : bytes)
+            expect_edits(bytes.substr(0, 5), 4, [&](char *s) { return lumlib::ChgChr(s, from, to + 0x200) - s; },
+                         [&](Bytes s) {
+                             for (size_t i = 0; i < s.size(); i += is_lead(s[i]) && i + 1 < s.size() ? 2 : 1)
+                                 s[i] = s[i] == from ? to : s[i];
+                             return s;
+                         });
 }
 
 // Every source, destination and count within one block, overlaps included.
 TEST(BlockCopies, GoOneByteAtATimeInTheDocumentedOrder)
 {
-    for (int src = 0; src < 5; ++src) {
-        for (int dst = 0; dst < 5; ++dst) {
+    for (int src = 0; src < 5; ++src)
+        for (int dst = 0; dst < 5; ++dst)
             for (int count = -1; count <= 5 - std::max(src, dst); ++count) {
                 Bytes backward = "abcde", forward = backward, filled = backward;
                 for (int k = 0; k < count; ++k) {
@@ -267,8 +265,6 @@ TEST(BlockCopies, GoOneByteAtATimeInTheDocumentedOrder)
                 EXPECT_EQ(bak.bytes() + fwd.bytes() + fill.bytes(), backward + '\0' + forward + '\0' + filled + '\0')
                     << src << ' ' << dst << ' ' << count;
             }
-        }
-    }
 }
 
 // ---- Comparison, case folding and wildcards ----------------------------
@@ -299,30 +295,24 @@ Bytes collation_key(const Bytes &s, size_t limit = npos)
     return key;
 }
 
-// The model's view of one text for the comparisons: its keys for StrnCmp's
-// limits 1 and 2, with no limit, with StrCmp2's separator before the final
-// run of letters and digits marked 0x01, and for DirCmp's length (one
-// trailing backslash character dropped, not a second byte); its lowered
-// bytes; comp_file's count of backslash characters.
-struct Collated {
-    explicit Collated(const Bytes &s) : text(s), low(folded(s, std::tolower) + '\0')
-    {
-        const size_t last = s.find_last_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-        const auto split = characters(s, Rule::split), shared = characters(s);
-        dir_length = s.size() - (!split.empty() && split.back().bytes == "\\");
-        keys = {collation_key(s, 1), collation_key(s, 2), collation_key(s),
-                collation_key(last != npos && s[last] == '_' ? Bytes(s).replace(last, 1, "\x01") : s),
-                collation_key(s, dir_length)};
-        depth = std::count_if(shared.begin(), shared.end(), is_separator);
-    }
-    Exact text;
-    Bytes low;
-    size_t dir_length;
-    std::array<Bytes, 5> keys;
-    long depth;
-};
+// The model's keys of one text: for StrnCmp's limits 0, 1 and 2; with no
+// limit; with StrCmp2's separator before the final run of letters and
+// digits marked 0x01; DirCmp's length (one trailing backslash character
+// dropped, not a second byte) before the key of that length; comp_file's
+// count of backslash characters before the whole key; and the text lowered,
+// terminator included.
+std::array<Bytes, 8> model_of(const Bytes &s)
+{
+    const size_t last = s.find_last_not_of("0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    const auto split = characters(s, Rule::split), shared = characters(s);
+    const size_t dir_length = s.size() - (!split.empty() && split.back().bytes == "\\");
+    const auto depth = static_cast<char>(std::count_if(shared.begin(), shared.end(), is_separator));
+    return {collation_key(s, 0), collation_key(s, 1), collation_key(s, 2), collation_key(s),
+            collation_key(last != npos && s[last] == '_' ? Bytes(s).replace(last, 1, "\x01") : s),
+            static_cast<char>(dir_length) + collation_key(s, dir_length), depth + collation_key(s),
+            folded(s, std::tolower) + '\0'};
+}
 
-int order(long a, long b) { return (a > b) - (a < b); }
 int order(const Bytes &k1, const Bytes &k2) { return (k1 > k2) - (k1 < k2); }
 
 // The byte at a position, as an unsigned value; the terminator at the end.
@@ -334,28 +324,26 @@ int byte(const Bytes &s, size_t at) { return static_cast<unsigned char>(s.c_str(
 TEST(Collation, EveryPairAgreesWithTheModel)
 {
     const auto strings = all_strings("aA_\\\x7F\x80\xA0\xA1\xDF\xE0", 3);
-    std::vector<Collated> texts(strings.begin(), strings.end());
-    for (Collated &t1 : texts) {
-        for (Collated &t2 : texts) {
-            // comp_file's elements point to records whose first member is the path.
-            char *s1 = t1.text.data(), *s2 = t2.text.data(), **e1 = &s1, **e2 = &s2;
-            const size_t at = std::mismatch(t1.low.begin(), t1.low.end(), t2.low.begin()).first - t1.low.begin();
-            const auto by_key = [&](int k) { return order(t1.keys[k], t2.keys[k]); };
-            const int deeper = order(t1.depth, t2.depth);
-            const std::array<int, 8> got = {lumlib::StrnCmp(s1, s2, 1), lumlib::StrnCmp(s1, s2, 2),
-                                            lumlib::StrnCmp(s1, s2, -2), lumlib::StrCmp(s1, s2),
-                                            lumlib::StrCmp2(s1, s2, '_' + 0x100), lumlib::DirCmp(s1, s2),
-                                            lumlib::comp_file(&e1, &e2), lumlib::strcasecmp(s1, s2)};
-            const std::array<int, 8> want = {by_key(0), by_key(1), by_key(2), by_key(2), by_key(3),
-                                             t1.dir_length != t2.dir_length ? 1 : by_key(4),
-                                             deeper != 0 ? deeper : by_key(2), byte(t1.low, at) - byte(t2.low, at)};
-            ASSERT_EQ(got, want) << shown(t1.text.data()) << " " << shown(t2.text.data());
-        }
-    }
+    std::vector<Exact> texts(strings.begin(), strings.end());
+    std::vector<std::array<Bytes, 8>> models;
+    std::transform(strings.begin(), strings.end(), std::back_inserter(models), model_of);
     for (size_t i = 0; i < texts.size(); ++i)
-        EXPECT_EQ(texts[i].text.bytes(), strings[i] + '\0');  // StrCmp2 restores its arguments
-    EXPECT_EQ(lumlib::StrnCmp("a", "b", 0), 0);
-    EXPECT_EQ(lumlib::StrnCmp("\x82\xA0", "\x82\xA2", 1), -1);  // a character within the limit counts whole
+        for (size_t j = 0; j < texts.size(); ++j) {
+            // comp_file's elements point to records whose first member is the path.
+            char *s1 = texts[i].data(), *s2 = texts[j].data(), **e1 = &s1, **e2 = &s2;
+            const auto &m1 = models[i], &m2 = models[j];
+            const auto by = [&](int k) { return order(m1[k], m2[k]); };
+            const size_t at = std::mismatch(m1[7].begin(), m1[7].end(), m2[7].begin()).first - m1[7].begin();
+            const std::array<int, 9> got = {
+                lumlib::StrnCmp(s1, s2, 0), lumlib::StrnCmp(s1, s2, 1), lumlib::StrnCmp(s1, s2, 2),
+                lumlib::StrnCmp(s1, s2, -2), lumlib::StrCmp(s1, s2), lumlib::StrCmp2(s1, s2, '_' + 0x100),
+                lumlib::DirCmp(s1, s2), lumlib::comp_file(&e1, &e2), lumlib::strcasecmp(s1, s2)};
+            const int dir = m1[5][0] != m2[5][0] ? 1 : by(5), lowered = byte(m1[7], at) - byte(m2[7], at);
+            const std::array<int, 9> want = {by(0), by(1), by(2), by(3), by(3), by(4), dir, by(6), lowered};
+            ASSERT_EQ(got, want) << shown(strings[i]) << " " << shown(strings[j]);
+        }
+    for (size_t i = 0; i < texts.size(); ++i)
+        EXPECT_EQ(texts[i].bytes(), strings[i] + '\0');  // StrCmp2 restores its arguments
 }
 
 TEST(CaseFolding, EveryByteAndTextAgreeWithTheModel)
@@ -383,52 +371,44 @@ TEST(Strcasecmp, LongTextsCompareTheirFirst1023Bytes)
 }
 // ---- Tokens and parameters ---------------------------------------------
 
-using Token = std::pair<Bytes, size_t>;  // the bytes stored, where scanning stopped
-
-// Takes characters from `at` while the count, decreased before each, stays
-// positive, no byte of `ends` is reached, and the character fits whole into
-// room bytes.
-Token take(const Bytes &src, size_t at, int count, int room, const char *ends)
+// The buffer that SetParam leaves, of size bytes and two more of slack, and
+// where it stopped: a quoted token without its quotes, a bracketed one with
+// the character where it stopped (the ']', or the terminator), a bare one.
+// Characters are taken while the count, decreased before each, stays
+// positive, no end byte is reached and the character fits whole with the
+// terminator (and the bracket's stop) after it. A size below 1 leaves the
+// buffer untouched.
+std::pair<Bytes, size_t> set_param(const Bytes &src, int size)
 {
+    const size_t start = or_end(src, src.find_first_not_of(" \t"));
+    const Bytes slack(static_cast<size_t>(size) + 2, '~');
+    if (size < 1)
+        return {slack, start};
+    const bool quoted = src[start] == '"', bracketed = src[start] == '[';
     Bytes taken;
-    for (const Char &c : characters(src.substr(at))) {
-        if (--count <= 0 || std::strchr(ends, c.bytes[0]) || static_cast<int>((taken + c.bytes).size()) > room)
+    int count = size - bracketed;
+    for (const Char &c : characters(src.substr(start + quoted))) {
+        const bool ends = std::strchr(quoted ? "\"" : bracketed ? "]" : "= \t", c.bytes[0]) != nullptr;
+        if (--count <= 0 || ends || (taken + c.bytes).size() + 1 + bracketed > slack.size() - 2)
             break;
         taken += c.bytes;
     }
-    return {taken, at + taken.size()};
-}
-
-// A quoted token without its quotes, a bracketed one with the character
-// where it stopped (the ']', or the terminator), a bare one.
-Token set_param(const Bytes &src, int size)
-{
-    const size_t start = or_end(src, src.find_first_not_of(" \t"));
-    if (src[start] == '"')
-        return take(src, start + 1, size, size - 1, "\"");
-    if (src[start] != '[')
-        return take(src, start, size, size - 1, "= \t");
-    Token token = take(src, start, size - 1, size - 2, "]");
-    const auto rest = characters(src.substr(token.second));
-    const Bytes stop = rest.empty() ? Bytes(1, '\0') : rest[0].bytes;
-    token.first += static_cast<int>((token.first + stop).size()) < size ? stop : "";
-    return token;
+    const size_t stop = start + quoted + taken.size();
+    const auto rest = characters(src.substr(stop));
+    const Bytes stop_char = rest.empty() ? Bytes(1, '\0') : rest[0].bytes;
+    taken += bracketed && (taken + stop_char).size() + 2 < slack.size() ? stop_char : "";
+    return {(taken + '\0' + slack).substr(0, slack.size()), stop};
 }
 
 TEST(SetParam, EveryTextAndSizeAgreeWithTheModel)
 {
-    for (const Bytes &src : all_strings(" \"[]=a\x81", 5)) {
-        SCOPED_TRACE(shown(src));
+    for (const Bytes &src : all_strings(" \"[]=a\x81", 5))
         for (int size = -1; size <= static_cast<int>(src.size()) + 2; ++size) {
-            // A size below 1 leaves the buffer untouched.
-            const Bytes slack(static_cast<size_t>(size) + 2, '~'), start = src.substr(0, src.find_first_not_of(" \t"));
-            const Token expected = size < 1 ? Token{"", start.size()} : set_param(src, size);
-            Bytes out = slack;
+            Bytes out(static_cast<size_t>(size) + 2, '~');
             Exact text(src);
-            EXPECT_EQ(text.offset(lumlib::SetParam(text.data(), out.data(), size)), expected.second) << size;
-            EXPECT_EQ(out, size < 1 ? slack : (expected.first + '\0' + slack).substr(0, slack.size())) << size;
+            const size_t stop = text.offset(lumlib::SetParam(text.data(), out.data(), size));
+            EXPECT_EQ(std::make_pair(out, stop), set_param(src, size)) << shown(src) << " " << size;
         }
-    }
 }
 
 TEST(ByteScans, EveryTextAgreesWithTheModel)
