@@ -44,7 +44,8 @@ const std::string kLongText(5000, 'y');
 void *append_long(int) { return addstr(g_block, kLongText.c_str()); }
 
 // To a block of the standard allocator whose bytes past the text are not
-// zero: the terminator must be copied.
+// zero: the terminator must be copied. A short text fits where the block
+// lies, a long one moves it.
 void *append_to_heap_text(int size)
 {
     auto *text = static_cast<char *>(std::memset(std::malloc(64), 0xFF, 64));
@@ -70,7 +71,8 @@ std::string lost(const char *figure) { return "cannot get the memory of " + std:
 const std::pair<void *(*)(int), std::string> kBlocks[] = {
     {getmem, std::string(1, '\0')}, {getmem, std::string(100000, '\0')}, {locked, std::string(300, '\0')},
     {copy_of_size, std::string(3, '\0')}, {copy_of_size, std::string("ttttt\0\0\0", 8)}, {grown_and_shrunk, "0"},
-    {append_to_heap_text, std::string("hi", 3)}, {append_to_heap_text, "hi" + std::string(10000, 'x') + '\0'}};
+    {append_to_heap_text, std::string("hi", 3)}, {append_to_heap_text, "hi" + std::string(10000, 'x') + '\0'},
+    {append_to_heap_text, "hi" + std::string(10, 'x') + '\0'}};
 
 // Each new block is taken right after a block of its size was freed full of
 // 0xFF, so that it shows whether it was cleared.

@@ -2,9 +2,7 @@
 // text: a string is split into its characters once, under the boundary rule
 // a routine follows, and each routine's expected result is read off those
 // characters. Checks run over every short string of a small alphabet, with
-// explicit rows only for what short strings cannot reach; each compares all
-// the results for one input at once, so that a failure shows them side by
-// side.
+// explicit rows only for what short strings cannot reach.
 #ifndef _WIN32
 #include <strings.h>  // the C library's index, rindex and bcopy, next to the library's
 #endif
