@@ -2,6 +2,7 @@
 // place of the real one, for what no real file system shows on demand; and
 // the drive rules of the Windows layer, which are text and arithmetic alone.
 #include <climits>
+#include <tuple>
 
 #include "drives.h"
 #include "files_test.h"

@@ -12,10 +12,10 @@
 #include <array>
 #include <cctype>
 #include <climits>
-#include <iterator>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
