@@ -2,6 +2,7 @@
 // place of the real one, for what no real file system shows on demand; and
 // the drive rules of the Windows layer, which are text and arithmetic alone.
 #include <climits>
+#include <tuple>
 
 #include "drives.h"
 #include "files_test.h"
@@ -33,31 +34,22 @@ std::FILE *platform::create_new(const char *path) { return std::fopen(path, "wbx
 // succeeded, with the drive prefix of the path as it is.
 TEST(FilesOverDouble, FiguresAndFclose)
 {
-    struct {
-        std::optional<double> free;
-        std::optional<std::uint64_t> cluster;
-        const char *path, *message;
-        int free_result, cluster_result;
-    } const rows[] = {
+    using Row = std::tuple<std::optional<double>, std::optional<std::uint64_t>, const char *, const char *, int, int>;
+    const Row rows[] = {
         {std::nullopt, std::nullopt, "E:\\x", "E drive: no free disk space\n", -1, 0},
-        {0.0, 1, "d:", "d drive: no free disk space\n", 0, 1},
-        {0.0, 512, "data\\x", "no free disk space\n", 0, 512},
-        {0.0, 0, ":x", "no free disk space\n", 0, 0},
-        {0.0, 65536, "", "no free disk space\n", 0, 65536},
-        {1.0, 4096, "D:\\x", "", 1, 4096},
-        {2147483647.0, INT_MAX, "x", "", INT_MAX, INT_MAX},
-        {2147483648.0, 1ull << 31, "x", "", INT_MAX, 0},
-        {5e12, UINT64_MAX, "x", "", INT_MAX, 0},
-    };
+        {0.0, 1, "d:", "d drive: no free disk space\n", 0, 1}, {0.0, 512, "data\\x", "no free disk space\n", 0, 512},
+        {0.0, 0, ":x", "no free disk space\n", 0, 0}, {0.0, 65536, "", "no free disk space\n", 0, 65536},
+        {1.0, 4096, "D:\\x", "", 1, 4096}, {2147483647.0, INT_MAX, "x", "", INT_MAX, INT_MAX},
+        {2147483648.0, 1ull << 31, "x", "", INT_MAX, 0}, {5e12, UINT64_MAX, "x", "", INT_MAX, 0}};
     TempDir dir;
-    for (const auto &row : rows) {
-        free_answer = row.free;
-        cluster_answer = row.cluster;
-        EXPECT_EQ(getFreeSpace(row.path), row.free_result) << row.path;
-        EXPECT_EQ(FreeDiskSpace, row.free.value_or(-1.0)) << row.path;
-        EXPECT_EQ(getClusterSize(row.path), row.cluster_result) << row.path;
+    for (const auto &[free, cluster, path, message, free_result, cluster_result] : rows) {
+        free_answer = free;
+        cluster_answer = cluster;
         std::FILE *fp = std::fopen(dir.file("out").c_str(), "wb");
-        EXPECT_EQ(with_stderr([&] { return Fclose(fp, row.path); }), Outcome(*row.message ? -1 : 0, row.message));
+        // A braced list is evaluated in order: the figure is read after the query.
+        EXPECT_EQ((std::tuple<int, double, int>{getFreeSpace(path), FreeDiskSpace, getClusterSize(path)}),
+                  std::make_tuple(free_result, free.value_or(-1.0), cluster_result)) << path;
+        EXPECT_EQ(with_stderr([&] { return Fclose(fp, path); }), Outcome(*message ? -1 : 0, message)) << path;
     }
 }
 

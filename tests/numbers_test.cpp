@@ -57,38 +57,25 @@ TEST(NumToStr, EveryGroupPatternBothSignsAndTheIntLimits)
 // Truncated toward zero; negative values with plain digits. Up to six
 // groups, past 1e15 where the first group takes the extra digits; the int
 // limits; a value just below a multiple of a billion, where a floating-point
-// split of the groups rounds up.
-TEST(NumToStr2, EveryGroupPatternWithEveryKindOfFractionBothSigns)
+// split of the groups rounds up. Past the model's 64 bits, rows: the
+// largest texts, and what is too large for the buffer.
+TEST(NumToStr2, EveryGroupPatternWithEveryKindOfFractionBothSignsAndTheLargest)
 {
+    std::vector<std::pair<double, std::string>> rows = {
+        {2147483648e12, "2147483648,000,000,000,000"}, {std::nextafter(1e22, 0.0), "9999999999,999,997,902,848"},
+        {std::nextafter(-1e25, 0.0), "-9999999999999998758486016"},
+        {1e22, "overflow"}, {HUGE_VAL, "overflow"}, {-1e25, "-overflow"}, {-HUGE_VAL, "-overflow"}, {NAN, "nan"}};
     std::vector<double> values{INT_MAX + 0.75, INT_MIN - 0.75, INT_MIN - 1.0, 32999999999.999996};
     for (int n = 0; n < 4 * 4 * 4 * 4 * 4 * 4; ++n) {
         const double whole = static_cast<double>(whole_of(n));
-        for (double value : {whole, whole + 0.5, std::nextafter(whole + 1, 0.0)})
-            values.insert(values.end(), {value, -value});
+        values.insert(values.end(), {whole, whole + 0.5, std::nextafter(whole + 1, 0.0)});
     }
     for (double value : values)
-        ASSERT_EQ(format_in(lumlib::numToStr2, value, 27),
-                  value <= -1 ? "-" + std::to_string(static_cast<std::uint64_t>(-value))
-                              : grouped(static_cast<std::uint64_t>(value))) << std::to_string(value);
-}
-
-TEST(NumToStr2, TextsBeyondTheModelsRange)
-{
-    const struct {
-        double value;
-        const char *text;
-    } cases[] = {
-        {2147483648e12, "2147483648,000,000,000,000"},
-        {std::nextafter(1e22, 0.0), "9999999999,999,997,902,848"},
-        {std::nextafter(-1e25, 0.0), "-9999999999999998758486016"},
-        {1e22, "overflow"},
-        {HUGE_VAL, "overflow"},
-        {-1e25, "-overflow"},
-        {-HUGE_VAL, "-overflow"},
-        {NAN, "nan"},
-    };
-    for (const auto &c : cases)
-        EXPECT_EQ(format_in(lumlib::numToStr2, c.value, 27), c.text) << c.value;
+        for (double v : {value, -value})
+            rows.emplace_back(v, v <= -1 ? "-" + std::to_string(static_cast<std::uint64_t>(-v))
+                                         : grouped(static_cast<std::uint64_t>(v)));
+    for (const auto &[value, text] : rows)
+        ASSERT_EQ(format_in(lumlib::numToStr2, value, 27), text) << std::to_string(value);
 }
 
 }  // namespace
