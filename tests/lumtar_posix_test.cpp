@@ -401,6 +401,14 @@ INSTANTIATE_TEST_SUITE_P(Posix, MidwayTest, testing::ValuesIn(std::vector<Midway
     {"a mode taken away", {}, 1, {}, true}, {"a mode taken away and SIGINT", {SIGINT}, 130, {}, true},
 }));
 
+// /proc hidden under an empty file system, in a mount namespace that only
+// this process sees.
+bool hide_proc()
+{
+    return unshare(CLONE_NEWNS) == 0 && mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount("none", "/proc", "tmpfs", 0, nullptr) == 0;
+}
+
 // Runs the steps in a child, as the unprivileged user when asked to, and
 // without /proc when asked to, in a mount namespace of its own: what they
 // return is the child's exit status, 125 when /proc could not be hidden.
@@ -409,8 +417,7 @@ int in_forked_child(bool as_nobody, bool without_proc, Steps steps)
 {
     pid_t pid = fork();
     if (pid == 0) {
-        if (without_proc && (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                             mount("none", "/proc", "tmpfs", 0, nullptr) != 0))
+        if (without_proc && !hide_proc())
             std::_Exit(125);
         if (as_nobody && (setresgid(kNobody, kNobody, kNobody) != 0 || setresuid(kNobody, kNobody, kNobody) != 0))
             std::_Exit(126);

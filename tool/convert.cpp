@@ -243,7 +243,8 @@ Outcome report_closing(const char *name, const CloseResult &closed, Outcome outc
     if (closed.setid_error != 0)
         std::fprintf(stderr, "\"%s\": can't clear its set-ID bits (%s); its mode is now %04o.\n", name,
                      std::strerror(closed.setid_error), static_cast<unsigned>(closed.permissions));
-    if ((closed.mode_error != 0 || closed.setid_error != 0) && (outcome == Outcome::done || outcome == Outcome::skipped))
+    bool mode_failed = closed.mode_error != 0 || closed.setid_error != 0;
+    if (mode_failed && (outcome == Outcome::done || outcome == Outcome::skipped))
         outcome = Outcome::failed;
     return outcome;
 }
