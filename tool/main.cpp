@@ -84,7 +84,9 @@ int run(int argc, char *argv[])
     if (!lumtar::sys::guard_standard_streams())
         return 1;
     lumtar::sys::catch_interruptions();
+    options.files = argc - arg - 1;
     for (++arg; arg < argc; ++arg) {
+        ++options.place;
         switch (lumtar::convert_file(argv[arg], options)) {
         case lumtar::Outcome::done:
             break;
