@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <regex>
 #include <thread>
 
 #include "lumtar_test.h"
@@ -241,14 +242,22 @@ public:
             }
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
-        kill(pid_, SIGSTOP);
-        int status = 0;
-        waitpid(pid_, &status, WUNTRACED);
-        stopped_ = WIFSTOPPED(status);
+        stopped_ = hold();
         EXPECT_TRUE(stopped_) << "the whole file went through before it could be stopped";
     }
 
     bool stopped() const { return stopped_; }
+
+    // Stops the run where it is; false when it has ended, which is left
+    // for finish() to collect.
+    bool hold()
+    {
+        kill(pid_, SIGSTOP);
+        siginfo_t info{};
+        waitid(P_PID, static_cast<id_t>(pid_), &info, WSTOPPED | WEXITED | WNOWAIT);
+        return info.si_code == CLD_STOPPED && waitpid(pid_, nullptr, WUNTRACED) == pid_;
+    }
+    void resume() { kill(pid_, SIGCONT); }
     const std::string &path() const { return file_.path(); }
     std::string command_line() const { return read_file("/proc/" + std::to_string(pid_) + "/cmdline"); }
 
@@ -350,6 +359,82 @@ INSTANTIATE_TEST_SUITE_P(Posix, MidwayTest, testing::ValuesIn(std::vector<Midway
     {"a broken pipe", {SIGINT}, 130, onto_broken_pipe, false, false},
     {"ignored signals", {SIGHUP, SIGINT}, 0, [] { signal(SIGHUP, SIG_IGN), signal(SIGINT, SIG_IGN); }},
     {"a mode taken away", {}, 1, {}, true}, {"a mode taken away and SIGINT", {SIGINT}, 130, {}, true},
+}));
+
+// A run that lasts more than a second, its standard error a terminal,
+// shows a line that is rewritten in place, then erased before its end or
+// its message. Redirected, or switched off, it shows nothing.
+struct OnTerminal {
+    std::string name;
+    std::vector<std::string> env;
+    bool on_terminal;
+    std::vector<int> signals = {};
+    int status = 0;
+};
+
+void PrintTo(const OnTerminal &t, std::ostream *os) { *os << t.name; }
+
+class TerminalTest : public testing::TestWithParam<OnTerminal> {};
+
+// Lets the run go on in short slices until the terminal shows a line more
+// or the run ends:
+// the progress looks in wall time, while the conversion moves only in the
+// slices.
+std::string let_it_draw(MidwayRun &run, PseudoTerminal &pty)
+{
+    std::string shown;
+    for (int i = 0; i < 40 && shown.find('\r') == std::string::npos; ++i) {
+        run.resume();
+        shown += pty.read(5);
+        if (!run.hold())
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return shown;
+}
+
+TEST_P(TerminalTest, ALongRunShowsItsProgressThereAlone)
+{
+    const OnTerminal &c = GetParam();
+    PseudoTerminal pty(70);
+    if (pty.terminal() < 0)
+        GTEST_SKIP() << "no pseudo-terminal on this system";
+    int terminal = c.on_terminal ? pty.terminal() : 2;
+    MidwayRun run("key", unprivileged({c.env, 0, false, [terminal] { dup2(terminal, 2); }}));
+    ASSERT_TRUE(run.stopped());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    std::string shown = let_it_draw(run, pty);
+    shown += let_it_draw(run, pty);
+    ProcessResult r = run.finish(c.signals);
+    shown += pty.read(0);
+    EXPECT_EQ(r.exit_status, c.status);
+    EXPECT_EQ(r.err, "");
+    if (!c.on_terminal || !c.env.empty()) {
+        EXPECT_EQ(shown, "");
+        return;
+    }
+    const std::string erased = "\r" + std::string(69, ' ') + "\r";
+    std::size_t end = shown.find(erased);
+    ASSERT_NE(end, std::string::npos) << shown;
+    const std::regex line("\"[^\"]+\" [0-9.]+ (B|[KM]iB) of 128.0 MiB \\([0-9]+%\\), [0-9.]+ (B|[KMG]iB)/s, "
+                          "([0-9]+:[0-9]{2}|--:--) left *");
+    int lines = 0;
+    for (std::size_t at = 1; at < end; at = shown.find('\r', at) + 1, ++lines) {
+        std::string drawn = shown.substr(at, shown.find('\r', at) - at);
+        EXPECT_TRUE(std::regex_match(drawn, line) && drawn.size() < 70) << drawn;
+    }
+    EXPECT_GE(lines, 2);
+    std::string after = shown.substr(end + erased.size());
+    std::string message = "\"" + run.path() + "\": interrupted; the first ";
+    EXPECT_EQ(after.substr(0, c.signals.empty() ? 0 : message.size()), after.empty() ? "" : message);
+    EXPECT_EQ(after.find('\r'), std::string::npos) << after;
+}
+
+INSTANTIATE_TEST_SUITE_P(Posix, TerminalTest, testing::ValuesIn(std::vector<OnTerminal>{
+    {"drawn and erased", {}, true},
+    {"an interruption's message on a clean line", {}, true, {SIGINT}, 130},
+    {"switched off", {"LUMTAR_PROGRESS=0"}, true},
+    {"redirected", {}, false},
 }));
 
 // Another writer is not supported, but what the tool reports as converted

@@ -100,7 +100,7 @@ public:
 private:
     Outcome convert(const char *name);
     std::thread start_helper(unsigned char *chunk);
-    void watch(const char *name);
+    void watch(const char *name, ProgressView::Clock::time_point start);
     void work(unsigned char *chunk);
     bool take_chunk(std::int64_t &offset, std::size_t &wanted);
     bool wait_for_turn(std::int64_t offset);
@@ -225,12 +225,12 @@ std::thread Conversion::start_helper(unsigned char *chunk)
 
 // Draws the progress until the helpers end, holding no lock while it
 // draws: a slow terminal holds up no worker.
-void Conversion::watch(const char *name)
+void Conversion::watch(const char *name, ProgressView::Clock::time_point start)
 {
     std::error_code no_size;
     std::int64_t size = static_cast<std::int64_t>(std::filesystem::file_size(name, no_size));
     std::int64_t total = no_size ? 0 : options_.limit == -1 ? size : std::min(size, options_.limit);
-    ProgressView view({name, options_.place, options_.files, 0, total});
+    ProgressView view({name, options_.place, options_.files, 0, total}, start);
     for (;;) {
         {
             std::unique_lock lock(helpers_mutex_);
@@ -244,6 +244,7 @@ void Conversion::watch(const char *name)
 
 Outcome Conversion::convert(const char *name)
 {
+    auto start = ProgressView::Clock::now();
     ChunkBuffer mine;
     if (mine.get() == nullptr) {
         std::fprintf(stderr, "\"%s\": not enough memory to convert it; the file is unchanged.\n", name);
@@ -255,7 +256,7 @@ Outcome Conversion::convert(const char *name)
     // drawing never slows it.
     std::thread second = progress_wanted() ? start_helper(mine.get()) : std::thread();
     if (second.joinable())
-        watch(name);
+        watch(name, start);
     else
         work(mine.get());
     for (std::thread *worker : {&helper, &second})

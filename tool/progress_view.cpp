@@ -26,8 +26,8 @@ bool progress_wanted()
     return wanted;
 }
 
-ProgressView::ProgressView(ProgressFigures figures)
-    : figures_(std::move(figures)), start_(Clock::now()), recent_{{start_, 0}}
+ProgressView::ProgressView(ProgressFigures figures, Clock::time_point start)
+    : figures_(std::move(figures)), start_(start), recent_{{start_, 0}}
 {
 }
 

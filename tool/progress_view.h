@@ -23,7 +23,10 @@ bool progress_wanted();
 
 class ProgressView {
 public:
-    explicit ProgressView(ProgressFigures figures);
+    using Clock = std::chrono::steady_clock;
+
+    // The file's conversion began at start.
+    ProgressView(ProgressFigures figures, Clock::time_point start);
 
     // Takes a look, once a tick, at the bytes converted so far.
     void update(std::int64_t done);
@@ -32,7 +35,6 @@ public:
     void erase();
 
 private:
-    using Clock = std::chrono::steady_clock;
     struct Sample {
         Clock::time_point at;
         std::int64_t done;

@@ -1,5 +1,8 @@
 #include <fcntl.h>
 #include <grp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -47,6 +50,40 @@ ProcessResult wait_process(pid_t pid, const std::string &out_path, const std::st
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out_path), read_file(err_path)};
+}
+
+PseudoTerminal::PseudoTerminal(int columns)
+{
+    controller_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (controller_ < 0 || grantpt(controller_) != 0 || unlockpt(controller_) != 0)
+        return;
+    terminal_ = open(ptsname(controller_), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios mode{};
+    winsize size{};
+    size.ws_col = static_cast<unsigned short>(columns);
+    if (terminal_ < 0 || tcgetattr(terminal_, &mode) != 0)
+        return;
+    cfmakeraw(&mode);
+    tcsetattr(terminal_, TCSANOW, &mode);
+    ioctl(terminal_, TIOCSWINSZ, &size);
+    fcntl(controller_, F_SETFL, O_NONBLOCK);
+}
+
+PseudoTerminal::~PseudoTerminal()
+{
+    close(terminal_);
+    close(controller_);
+}
+
+std::string PseudoTerminal::read(int wait_ms)
+{
+    pollfd ready{controller_, POLLIN, 0};
+    std::string got;
+    char buf[4096];
+    if (poll(&ready, 1, wait_ms) == 1)
+        for (ssize_t n; (n = ::read(controller_, buf, sizeof buf)) > 0;)
+            got.append(buf, static_cast<std::size_t>(n));
+    return got;
 }
 
 }  // namespace testing_support
