@@ -45,15 +45,11 @@ inline ProcessResult run_process(const std::vector<std::string> &argv, const Pro
 }
 
 // POSIX: a pseudo-terminal of the given width, raw (the bytes written are
-// the bytes read), for a child to write to. Both ends stay open while it
-// lives; they are -1 where the system has none.
+// the bytes read), for a child to write to; -1 where the system has none.
 class PseudoTerminal {
 public:
     explicit PseudoTerminal(int columns);
     ~PseudoTerminal();
-    PseudoTerminal(const PseudoTerminal &) = delete;
-    PseudoTerminal &operator=(const PseudoTerminal &) = delete;
-
     // The end that a child writes to, closed on exec unless duplicated.
     int terminal() const { return terminal_; }
     // What was written since the last read, waiting up to wait_ms for it.

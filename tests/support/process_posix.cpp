@@ -1,8 +1,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -54,19 +53,14 @@ ProcessResult wait_process(pid_t pid, const std::string &out_path, const std::st
 
 PseudoTerminal::PseudoTerminal(int columns)
 {
-    controller_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (controller_ < 0 || grantpt(controller_) != 0 || unlockpt(controller_) != 0)
-        return;
-    terminal_ = open(ptsname(controller_), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios mode{};
+    termios raw{};
+    cfmakeraw(&raw);
     winsize size{};
     size.ws_col = static_cast<unsigned short>(columns);
-    if (terminal_ < 0 || tcgetattr(terminal_, &mode) != 0)
-        return;
-    cfmakeraw(&mode);
-    tcsetattr(terminal_, TCSANOW, &mode);
-    ioctl(terminal_, TIOCSWINSZ, &size);
+    if (openpty(&controller_, &terminal_, nullptr, &raw, &size) != 0)
+        controller_ = terminal_ = -1;
     fcntl(controller_, F_SETFL, O_NONBLOCK);
+    fcntl(terminal_, F_SETFD, FD_CLOEXEC);
 }
 
 PseudoTerminal::~PseudoTerminal()
