@@ -1,51 +1,38 @@
 // The progress line's text for given figures and terminal widths.
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "progress.h"
 
 namespace {
 
-using lumtar::ProgressFigures;
-
-struct Line {
-    const char *name;
-    int place, files;
-    std::int64_t done, total;
-    double rate;
-    int width;
-    std::string want;
-};
-
 const std::int64_t kGiB = std::int64_t{1} << 30;
+
+std::string line(const char *name, int place, int files, std::int64_t done, std::int64_t total, double rate,
+                 int width = 80)
+{
+    std::string got = lumtar::progress_line({name, place, files, done, total, rate}, width);
+    EXPECT_LT(got.size(), static_cast<std::size_t>(width)) << got;
+    return got;
+}
 
 TEST(ProgressLineTest, SaysTheFiguresWithinTheWidth)
 {
-    const std::vector<Line> lines = {
-        {"disk.img", 1, 1, 3 * kGiB / 2, 20 * kGiB, 310.5 * (1 << 20), 80,
-         "\"disk.img\" 1.5 GiB of 20.0 GiB (7%), 310.5 MiB/s, 1:01 left"},
-        {"disk.img", 2, 7, 3 * kGiB / 2, 20 * kGiB, 310.5 * (1 << 20), 80,
-         "2/7 \"disk.img\" 1.5 GiB of 20.0 GiB (7%), 310.5 MiB/s, 1:01 left"},
-        // Nothing moved lately: the time left cannot be told.
-        {"f", 1, 1, 1023, 1024, 0, 80, "\"f\" 1023 B of 1.0 KiB (99%), 0 B/s, --:-- left"},
-        // Just below a unit, a figure that would round to 1024 takes the next.
-        {"f", 1, 1, (1 << 20) - 1, 5 * kGiB, 1000, 80, "\"f\" 1.0 MiB of 5.0 GiB (0%), 1000 B/s, --:-- left"},
-        {"f", 1, 1, 0, 4 * kGiB, 1 << 20, 80, "\"f\" 0 B of 4.0 GiB (0%), 1.0 MiB/s, 1:08:16 left"},
-        // A file that grew has more than was planned.
-        {"f", 1, 1, 3000, 2000, 1500, 80, "\"f\" 2.9 KiB of 2.9 KiB (100%), 1.5 KiB/s, 0:00 left"},
-        {"a\tb\xe9\x83\xa8", 1, 1, 0, 0, 0, 80, "\"a?b???\" 0 B of 0 B (100%), 0 B/s, --:-- left"},
-        {"/very/long/path/to/disk.img", 3, 12, kGiB, 4 * kGiB, kGiB, 72,
-         "3/12 \"...th/to/disk.img\" 1.0 GiB of 4.0 GiB (25%), 1.0 GiB/s, 0:03 left"},
-        // Too narrow for the figures: the name keeps a character, the rest is cut.
-        {"disk.img", 1, 1, kGiB, 4 * kGiB, kGiB, 30, "\"...g\" 1.0 GiB of 4.0 GiB (25"},
-    };
-    for (const Line &line : lines) {
-        ProgressFigures figures{line.name, line.place, line.files, line.done, line.total, line.rate};
-        std::string got = lumtar::progress_line(figures, line.width);
-        EXPECT_EQ(got, line.want) << line.name << " in " << line.width;
-        EXPECT_LT(got.size(), static_cast<std::size_t>(line.width));
-    }
+    EXPECT_EQ(line("disk.img", 1, 1, 3 * kGiB / 2, 20 * kGiB, 310.5 * (1 << 20)),
+              "\"disk.img\" 1.5 GiB of 20.0 GiB (7%), 310.5 MiB/s, 1:01 left");
+    EXPECT_EQ(line("disk.img", 2, 7, 3 * kGiB / 2, 20 * kGiB, 310.5 * (1 << 20)),
+              "2/7 \"disk.img\" 1.5 GiB of 20.0 GiB (7%), 310.5 MiB/s, 1:01 left");
+    // Nothing moved lately: the time left cannot be told.
+    EXPECT_EQ(line("f", 1, 1, 1023, 1024, 0), "\"f\" 1023 B of 1.0 KiB (99%), 0 B/s, --:-- left");
+    // Just below a unit, a figure that would round to 1024 takes the next.
+    EXPECT_EQ(line("f", 1, 1, (1 << 20) - 1, 5 * kGiB, 1000), "\"f\" 1.0 MiB of 5.0 GiB (0%), 1000 B/s, --:-- left");
+    EXPECT_EQ(line("f", 1, 1, 0, 4 * kGiB, 1 << 20), "\"f\" 0 B of 4.0 GiB (0%), 1.0 MiB/s, 1:08:16 left");
+    // A file that grew has more than was planned.
+    EXPECT_EQ(line("f", 1, 1, 3000, 2000, 1500), "\"f\" 2.9 KiB of 2.9 KiB (100%), 1.5 KiB/s, 0:00 left");
+    EXPECT_EQ(line("a\tb\xe9\x83\xa8", 1, 1, 0, 0, 0), "\"a?b???\" 0 B of 0 B (100%), 0 B/s, --:-- left");
+    EXPECT_EQ(line("/very/long/path/to/disk.img", 3, 12, kGiB, 4 * kGiB, kGiB, 72),
+              "3/12 \"...th/to/disk.img\" 1.0 GiB of 4.0 GiB (25%), 1.0 GiB/s, 0:03 left");
+    // Too narrow for the figures: the name keeps a character, the rest is cut.
+    EXPECT_EQ(line("disk.img", 1, 1, kGiB, 4 * kGiB, kGiB, 30), "\"...g\" 1.0 GiB of 4.0 GiB (25");
 }
 
 }  // namespace
