@@ -386,18 +386,22 @@ TEST_P(TerminalTest, ALongRunShowsItsProgressThereAlone)
     MidwayRun run("key", unprivileged({c.env, 0, false, [terminal] { dup2(terminal, 2); }}));
     ASSERT_TRUE(run.stopped());
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-    // Short slices until two lines show, or the end: the progress looks in
-    // wall time, while the conversion moves only in the slices.
+    // Slices of a few milliseconds, each a tick after the last, until two
+    // lines show: the progress looks in wall time, while the conversion
+    // moves only in the slices.
     std::string shown;
-    for (int i = 0; i < 80 && std::count(shown.begin(), shown.end(), '\r') < 2; ++i) {
+    for (int i = 0; i < 15 && std::count(shown.begin(), shown.end(), '\r') < 2; ++i) {
         run.resume();
-        shown += pty.read(5);
-        if (!run.hold())
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        bool held = run.hold();
+        shown += pty.read(260);
+        if (!held)
             break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     ProcessResult r = run.finish(c.signals);
-    shown += pty.read(0);
+    // A pseudo-terminal passes the bytes on a moment after they are written.
+    for (std::string more; !(more = pty.read(100)).empty();)
+        shown += more;
     EXPECT_EQ(r.exit_status, c.signals.empty() ? 0 : 130);
     EXPECT_EQ(r.err, "");
     // Two lines or more, each narrower than the terminal, then one erasure
