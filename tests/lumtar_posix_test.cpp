@@ -404,9 +404,9 @@ TEST_P(TerminalTest, ALongRunShowsItsProgressThereAlone)
         shown += more;
     EXPECT_EQ(r.exit_status, c.signals.empty() ? 0 : 130);
     EXPECT_EQ(r.err, "");
-    // Two lines or more, each narrower than the terminal, then one erasure
-    // of its width, then the message alone.
-    const std::regex drawn("(\r(?=[^\r]{1,69}\r)\"[^\"]+\" [0-9.]+ (B|[KM]iB) of 128.0 MiB \\([0-9]+%\\), "
+    // Two lines or more, each leaving room for a "^C", then one erasure of
+    // the terminal's width, then the message alone.
+    const std::regex drawn("(\r(?=[^\r]{1,67}\r)\"[^\"]+\" [0-9.]+ (B|[KM]iB) of 128.0 MiB \\([0-9]+%\\), "
                            "[0-9.]+ (B|[KMG]iB)/s, ([0-9]+:[0-9]{2}|--:--) left *){2,}\r {69}\r" +
                            std::string(c.signals.empty() ? "" : "\"" + run.path() + "\": interrupted; [^\r]*\n"));
     EXPECT_TRUE(c.on_terminal && c.env.empty() ? std::regex_match(shown, drawn) : shown.empty()) << shown;

@@ -56,19 +56,20 @@ std::string progress_line(const ProgressFigures &figures, int width)
     // A file that grew meanwhile has more than was planned.
     double done = static_cast<double>(figures.done);
     double total = static_cast<double>(std::max(figures.total, figures.done));
-    std::string place = figures.files > 1 ? std::to_string(figures.place) + "/" + std::to_string(figures.files) + " " : "";
+    std::string place =
+        figures.files > 1 ? std::to_string(figures.place) + "/" + std::to_string(figures.files) + " " : "";
     std::string numbers = "\" " + binary_size(done) + " of " + binary_size(total) + " (" +
         std::to_string(total > 0 ? static_cast<int>(done * 100 / total) : 100) + "%), " +
         binary_size(figures.rate) + "/s, " +
         time_left(figures.rate > 0 ? (total - done) / figures.rate : -1) + " left";
     std::string name = printable(figures.name);
-    // Two columns go to the opening quote and to the one the cursor keeps.
-    std::ptrdiff_t room = width - 2 - static_cast<std::ptrdiff_t>(place.size() + numbers.size());
+    int columns = std::max(width - 3, 0);
+    std::ptrdiff_t room = columns - 1 - static_cast<std::ptrdiff_t>(place.size() + numbers.size());
     std::size_t name_room = static_cast<std::size_t>(std::max<std::ptrdiff_t>(room, 4));
     if (name.size() > name_room)
         name = "..." + name.substr(name.size() - (name_room - 3));
     std::string line = place + "\"" + name + numbers;
-    line.resize(std::min<std::size_t>(line.size(), std::max(width - 1, 0)));
+    line.resize(std::min<std::size_t>(line.size(), static_cast<std::size_t>(columns)));
     return line;
 }
 

@@ -17,8 +17,9 @@ struct ProgressFigures {
 };
 
 // The line, in printable ASCII whatever the name holds, so that any code
-// page shows it, and at most width - 1 columns long, so that the cursor
-// never wraps to the next line. A name too long for that loses its
+// page shows it, and at most width - 3 columns long, so that neither the
+// cursor nor the "^C" that a terminal echoes after it wraps to the next
+// line, where erasing could not reach. A name too long for that loses its
 // beginning, marked by "...".
 std::string progress_line(const ProgressFigures &figures, int width);
 
