@@ -13,7 +13,6 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
-#include <regex>
 #include <thread>
 
 #include "lumtar_test.h"
@@ -404,12 +403,25 @@ TEST_P(TerminalTest, ALongRunShowsItsProgressThereAlone)
         shown += more;
     EXPECT_EQ(r.exit_status, c.signals.empty() ? 0 : 130);
     EXPECT_EQ(r.err, "");
+    if (!c.on_terminal || !c.env.empty()) {
+        EXPECT_EQ(shown, "");
+        return;
+    }
     // Two lines or more, each leaving room for a "^C", then one erasure of
     // the terminal's width, then the message alone.
-    const std::regex drawn("(\r(?=[^\r]{1,67}\r)\"[^\"]+\" [0-9.]+ (B|[KM]iB) of 128.0 MiB \\([0-9]+%\\), "
-                           "[0-9.]+ (B|[KMG]iB)/s, ([0-9]+:[0-9]{2}|--:--) left *){2,}\r {69}\r" +
-                           std::string(c.signals.empty() ? "" : "\"" + run.path() + "\": interrupted; [^\r]*\n"));
-    EXPECT_TRUE(c.on_terminal && c.env.empty() ? std::regex_match(shown, drawn) : shown.empty()) << shown;
+    const std::size_t end = shown.find("\r" + std::string(69, ' ') + "\r"), after = end + 71;
+    ASSERT_NE(end, std::string::npos) << shown;
+    int lines = 0;
+    for (std::size_t at = 0; at < end; at = shown.find('\r', at + 1), ++lines) {
+        std::string line = shown.substr(at, shown.find('\r', at + 1) - at);
+        EXPECT_TRUE(line.size() <= 68 && line.find("\r\"") == 0 && line.find("\" ") != std::string::npos &&
+                    line.find(" of 128.0 MiB (") != std::string::npos && line.find(" left") != std::string::npos)
+            << line;
+    }
+    EXPECT_GE(lines, 2);
+    std::string message = c.signals.empty() ? "" : "\"" + run.path() + "\": interrupted; the first ";
+    EXPECT_EQ(shown.substr(after, message.empty() ? std::string::npos : message.size()), message);
+    EXPECT_EQ(shown.find('\r', after), std::string::npos) << shown.substr(after);
 }
 
 INSTANTIATE_TEST_SUITE_P(Posix, TerminalTest, testing::ValuesIn(std::vector<OnTerminal>{
