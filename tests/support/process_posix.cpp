@@ -60,7 +60,8 @@ PseudoTerminal::PseudoTerminal(int columns)
     if (openpty(&controller_, &terminal_, nullptr, &raw, &size) != 0)
         controller_ = terminal_ = -1;
     fcntl(controller_, F_SETFL, O_NONBLOCK);
-    fcntl(terminal_, F_SETFD, FD_CLOEXEC);
+    for (int end : {controller_, terminal_})
+        fcntl(end, F_SETFD, FD_CLOEXEC);
 }
 
 PseudoTerminal::~PseudoTerminal()
