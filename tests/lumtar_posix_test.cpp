@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -289,14 +290,22 @@ public:
             }
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
-        kill(pid_, SIGSTOP);
-        int status = 0;
-        waitpid(pid_, &status, WUNTRACED);
-        stopped_ = WIFSTOPPED(status);
+        stopped_ = hold();
         EXPECT_TRUE(stopped_) << "the whole file went through before it could be stopped";
     }
 
     bool stopped() const { return stopped_; }
+
+    // Stops the run where it is; false when it has ended, which is left
+    // for finish() to collect.
+    bool hold()
+    {
+        kill(pid_, SIGSTOP);
+        siginfo_t info{};
+        waitid(P_PID, static_cast<id_t>(pid_), &info, WSTOPPED | WEXITED | WNOWAIT);
+        return info.si_code == CLD_STOPPED && waitpid(pid_, nullptr, WUNTRACED) == pid_;
+    }
+    void resume() { kill(pid_, SIGCONT); }
     const std::string &path() const { return file_.path(); }
     std::string command_line() const { return read_file("/proc/" + std::to_string(pid_) + "/cmdline"); }
 
@@ -495,6 +504,76 @@ TEST(SurroundingsTest, AFileCutMidwayIsNotGrownBack)
     EXPECT_EQ(std::filesystem::file_size(run.path()), *n);
     EXPECT_TRUE(run.converted_exactly(*n));
 }
+
+// A run that lasts more than a second, its standard error a terminal,
+// shows a line that is rewritten in place, then erased before its end or
+// its message. Redirected, or switched off, it shows nothing.
+struct OnTerminal {
+    std::string name;
+    std::vector<std::string> env;
+    bool on_terminal;
+    std::vector<int> signals = {};
+};
+
+void PrintTo(const OnTerminal &t, std::ostream *os) { *os << t.name; }
+
+class TerminalTest : public testing::TestWithParam<OnTerminal> {};
+
+TEST_P(TerminalTest, ALongRunShowsItsProgressThereAlone)
+{
+    const OnTerminal &c = GetParam();
+    PseudoTerminal pty(70);
+    if (pty.terminal() < 0)
+        GTEST_SKIP() << "no pseudo-terminal on this system";
+    int terminal = c.on_terminal ? pty.terminal() : 2;
+    MidwayRun run("key", unprivileged({c.env, 0, false, [terminal] { dup2(terminal, 2); }}));
+    ASSERT_TRUE(run.stopped());
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    // Slices of a few milliseconds, each a tick after the last, until two
+    // lines show: the progress looks in wall time, while the conversion
+    // moves only in the slices.
+    std::string shown;
+    for (int i = 0; i < 15 && std::count(shown.begin(), shown.end(), '\r') < 2; ++i) {
+        run.resume();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        bool held = run.hold();
+        shown += pty.read(260);
+        if (!held)
+            break;
+    }
+    ProcessResult r = run.finish(c.signals);
+    // A pseudo-terminal passes the bytes on a moment after they are written.
+    for (std::string more; !(more = pty.read(100)).empty();)
+        shown += more;
+    EXPECT_EQ(r.exit_status, c.signals.empty() ? 0 : 130);
+    EXPECT_EQ(r.err, "");
+    if (!c.on_terminal || !c.env.empty()) {
+        EXPECT_EQ(shown, "");
+        return;
+    }
+    // Two lines or more, each leaving room for a "^C", then one erasure of
+    // the terminal's width, then the message alone.
+    const std::size_t end = shown.find("\r" + std::string(69, ' ') + "\r"), after = end + 71;
+    ASSERT_NE(end, std::string::npos) << shown;
+    int lines = 0;
+    for (std::size_t at = 0; at < end; at = shown.find('\r', at + 1), ++lines) {
+        std::string line = shown.substr(at, shown.find('\r', at + 1) - at);
+        EXPECT_TRUE(line.size() <= 68 && line.find("\r\"") == 0 && line.find("\" ") != std::string::npos &&
+                    line.find(" of 128.0 MiB (") != std::string::npos && line.find(" left") != std::string::npos)
+            << line;
+    }
+    EXPECT_GE(lines, 2);
+    std::string message = c.signals.empty() ? "" : "\"" + run.path() + "\": interrupted; the first ";
+    EXPECT_EQ(shown.substr(after, message.empty() ? std::string::npos : message.size()), message);
+    EXPECT_EQ(shown.find('\r', after), std::string::npos) << shown.substr(after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Posix, TerminalTest, testing::ValuesIn(std::vector<OnTerminal>{
+    {"drawn and erased", {}, true},
+    {"an interruption's message on a clean line", {}, true, {SIGINT}},
+    {"switched off", {"LUMTAR_PROGRESS=0"}, true},
+    {"redirected", {}, false},
+}));
 
 // Another writer is not supported, but what the tool reports as converted
 // is still exactly that: a prefix, with no hole where the end once was.

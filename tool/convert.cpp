@@ -1,6 +1,7 @@
 #include "convert.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cinttypes>
 #include <condition_variable>
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include "file_io.h"
 #include "keystream.h"
 #include "lumlib/messages.h"
+#include "progress_view.h"
 #include "system.h"
 
 namespace lumtar {
@@ -100,6 +102,7 @@ public:
 private:
     Outcome convert(const char *name);
     std::thread start_helper(unsigned char *chunk);
+    void watch(const char *name, ProgressView::Clock::time_point start);
     void work(unsigned char *chunk);
     bool take_chunk(std::int64_t &offset, std::size_t &wanted);
     bool wait_for_turn(std::int64_t offset);
@@ -112,12 +115,19 @@ private:
     std::condition_variable turn_changed_;
     std::int64_t next_offset_ = 0;   // the next chunk to hand out
     std::int64_t write_turn_ = 0;    // the chunk whose write comes next
-    std::int64_t converted_end_ = 0; // bytes [0, converted_end_) are converted on disk
+    // Bytes [0, converted_end_) are converted on disk; atomic so that the
+    // progress line reads it without the workers' lock.
+    std::atomic<std::int64_t> converted_end_{0};
     bool no_more_chunks_ = false;    // nothing more to hand out
     bool end_written_ = false;       // the chunk that met the end is written
     bool stopped_ = false;
     bool mismatch_ = false;
     int error_ = 0;
+    // The helpers still working, which the thread that shows the progress
+    // waits for; their only lock besides mutex_, taken once as they end.
+    std::mutex helpers_mutex_;
+    std::condition_variable helper_ended_;
+    int helpers_ = 0;
 };
 
 bool Conversion::take_chunk(std::int64_t &offset, std::size_t &wanted)
@@ -198,18 +208,46 @@ void Conversion::work(unsigned char *chunk)
     }
 }
 
-// A thread that cannot be had leaves the work to the one that asked.
+// A thread that cannot be had leaves the work to the one that asked. A
+// helper is counted before it can end.
 std::thread Conversion::start_helper(unsigned char *chunk)
 {
+    std::lock_guard lock(helpers_mutex_);
     try {
-        return std::thread([this, chunk] { work(chunk); });
+        std::thread helper([this, chunk] {
+            work(chunk);
+            std::lock_guard ended(helpers_mutex_);
+            --helpers_;
+            helper_ended_.notify_all();
+        });
+        ++helpers_;
+        return helper;
     } catch (const std::system_error &) {
         return {};
     }
 }
 
+// Draws the progress until the helpers end, holding no lock while it
+// draws: a slow terminal holds up no worker.
+void Conversion::watch(const char *name, ProgressView::Clock::time_point start)
+{
+    std::int64_t size = static_cast<std::int64_t>(file_.size());
+    std::int64_t total = options_.limit == -1 ? size : std::min(size, options_.limit);
+    ProgressView view({name, options_.place, options_.files, 0, total}, start);
+    for (;;) {
+        {
+            std::unique_lock lock(helpers_mutex_);
+            if (helper_ended_.wait_for(lock, kProgressTick, [this] { return helpers_ == 0; }))
+                break;
+        }
+        view.update(converted_end_);
+    }
+    view.erase();
+}
+
 Outcome Conversion::convert(const char *name)
 {
+    auto start = ProgressView::Clock::now();
     ChunkBuffer mine;
     if (mine.get() == nullptr) {
         std::fprintf(stderr, "\"%s\": not enough memory to convert it; the file is unchanged.\n", name);
@@ -217,9 +255,16 @@ Outcome Conversion::convert(const char *name)
     }
     ChunkBuffer spare(sys::usable_cores() > 1);
     std::thread helper = spare.get() != nullptr ? start_helper(spare.get()) : std::thread();
-    work(mine.get());
-    if (helper.joinable())
-        helper.join();
+    // A progress line is drawn by a thread that does no conversion, so that
+    // drawing never slows it.
+    std::thread second = progress_wanted() ? start_helper(mine.get()) : std::thread();
+    if (second.joinable())
+        watch(name, start);
+    else
+        work(mine.get());
+    for (std::thread *worker : {&helper, &second})
+        if (worker->joinable())
+            worker->join();
 
     if (mismatch_) {
         lumlib::errmsg("\"%s\": not a text file or mistaken keycode.\n", name);

@@ -15,6 +15,7 @@ namespace lumtar {
 struct Options {
     bool text_mode = false;
     std::int64_t limit = -1;  // -1: no limit
+    int place = 0, files = 0; // the file's place in the run's list, from 1, for the progress line
 };
 
 enum class Outcome {

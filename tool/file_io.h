@@ -62,6 +62,9 @@ public:
     // on close, also after a failure.
     OpenResult open_for_update();
 
+    // The size of the file open for update; 0 when it cannot be had.
+    std::uint64_t size() const;
+
     // Reads until n bytes or the end of the file.
     Transfer read_at(unsigned char *buf, std::size_t n, std::uint64_t offset);
     // Writes all n bytes unless an error stops it, or the file now ends

@@ -156,6 +156,12 @@ OpenResult InPlaceFile::open_for_update()
     return OpenResult::opened;
 }
 
+std::uint64_t InPlaceFile::size() const
+{
+    struct stat st {};
+    return ::fstat(static_cast<int>(handle_), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
 Transfer InPlaceFile::read_at(unsigned char *buf, std::size_t n, std::uint64_t offset)
 {
     Transfer t;

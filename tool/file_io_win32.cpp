@@ -278,6 +278,12 @@ OpenResult InPlaceFile::open_for_update()
     return held_by_another(file) ? OpenResult::in_use : OpenResult::opened;
 }
 
+std::uint64_t InPlaceFile::size() const
+{
+    LARGE_INTEGER size{};
+    return GetFileSizeEx(handle_of(handle_), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+}
+
 Transfer InPlaceFile::read_at(unsigned char *buf, std::size_t n, std::uint64_t offset)
 {
     Transfer t;

@@ -88,7 +88,10 @@ int run(int argc, char *argv[])
     // for a whole success.
     int status = 0;
     lumtar::ConvertedFiles converted;
-    for (const auto &name : lumtar::sys::file_names(argc, argv, arg + 1)) {
+    const auto names = lumtar::sys::file_names(argc, argv, arg + 1);
+    options.files = static_cast<int>(names.size());
+    for (const auto &name : names) {
+        ++options.place;
         switch (lumtar::convert_file(name, options, converted)) {
         case lumtar::Outcome::done:
             break;

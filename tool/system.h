@@ -44,6 +44,14 @@ int usable_cores();
 // that stopped the writing.
 int write_help(const std::string &stored);
 
+// The width in columns of the terminal (on Windows, the console) that the
+// standard error is; 0 when it is none.
+int error_terminal_width();
+
+// Writes text to that terminal as it is. A failure is ignored: the text is
+// only progress, and the conversion goes on whatever the terminal does.
+void write_to_error_terminal(const std::string &text);
+
 }  // namespace lumtar::sys
 
 #endif

@@ -5,6 +5,7 @@
 #include <langinfo.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -159,6 +160,28 @@ int write_help(const std::string &stored)
     if (std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && std::fflush(stdout) == 0)
         return 0;
     return errno != 0 ? errno : EIO;
+}
+
+// A terminal that cannot tell its size is taken as the classic one.
+int error_terminal_width()
+{
+    if (!isatty(STDERR_FILENO))
+        return 0;
+    winsize size{};
+    return ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+}
+
+// Straight to the descriptor: the thread that draws the line is the one
+// that writes the messages, after it, so no stream buffer needs to keep
+// them in order.
+void write_to_error_terminal(const std::string &text)
+{
+    for (std::size_t done = 0; done < text.size();) {
+        ssize_t put = write(STDERR_FILENO, text.data() + done, text.size() - done);
+        if (put <= 0)
+            return;
+        done += static_cast<std::size_t>(put);
+    }
 }
 
 }  // namespace lumtar::sys

@@ -160,4 +160,21 @@ int write_help(const std::string &stored)
     return errno != 0 ? errno : EIO;
 }
 
+// Only a console handle has a screen buffer: a redirected standard error,
+// or a pipe that a terminal emulator reads, has none.
+int error_terminal_width()
+{
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+        return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+// The text is ASCII: every console code page shows it as it is.
+void write_to_error_terminal(const std::string &text)
+{
+    DWORD put;
+    WriteConsoleA(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
+}
+
 }  // namespace lumtar::sys
