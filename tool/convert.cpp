@@ -233,16 +233,23 @@ void Conversion::watch(const char *name, ProgressView::Clock::time_point start)
 {
     std::int64_t size = static_cast<std::int64_t>(file_.size());
     std::int64_t total = options_.limit == -1 ? size : std::min(size, options_.limit);
-    ProgressView view({name, options_.place, options_.files, 0, total}, start);
-    for (;;) {
-        {
-            std::unique_lock lock(helpers_mutex_);
-            if (helper_ended_.wait_for(lock, kProgressTick, [this] { return helpers_ == 0; }))
-                break;
+    try {
+        ProgressView view({name, options_.place, options_.files, 0, total}, start);
+        for (;;) {
+            {
+                std::unique_lock lock(helpers_mutex_);
+                if (helper_ended_.wait_for(lock, kProgressTick, [this] { return helpers_ == 0; }))
+                    break;
+            }
+            view.update(converted_end_);
         }
-        view.update(converted_end_);
+        view.erase();
+    } catch (const std::exception &) {
+        // The line is a courtesy: without memory for it, the workers still
+        // finish, and only then may this thread go on.
     }
-    view.erase();
+    std::unique_lock lock(helpers_mutex_);
+    helper_ended_.wait(lock, [this] { return helpers_ == 0; });
 }
 
 Outcome Conversion::convert(const char *name)
