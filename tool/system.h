@@ -28,8 +28,8 @@ std::vector<FileName> file_names(int argc, char *argv[], int first);
 
 // From now on the interruptions (whatever would end the process from
 // outside) that the caller did not choose to ignore only ask the
-// conversion to stop; a message being written when one comes
-// is still written whole.
+// conversion to stop; a message being written when one comes is still
+// written whole.
 void catch_interruptions();
 // Whether an interruption came.
 bool interrupted();
