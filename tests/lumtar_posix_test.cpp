@@ -609,11 +609,12 @@ TEST(SurroundingsTest, AFileThatGrowsMeanwhileGetsNoHole)
 }
 
 // A message that waits on a full pipe when a signal comes is still written
-// whole: the interruption does not cut it.
+// whole: the interruption does not cut it. The next file is not begun, and
+// its message says that it is unchanged.
 TEST(SurroundingsTest, AMessageIsWrittenWholeThoughASignalComesWhileItWaits)
 {
     TempDir dir;
-    std::string f = dir.file("binary");
+    std::string f = dir.file("f"), missing = dir.file("missing");
     write_file(f, *kBinary);
     int p[2];
     ASSERT_EQ(pipe(p), 0);
@@ -623,7 +624,7 @@ TEST(SurroundingsTest, AMessageIsWrittenWholeThoughASignalComesWhileItWaits)
         filler += piece;
     ASSERT_EQ(fcntl(p[1], F_SETFL, 0), 0);
     ProcessOptions options{{}, 0, false, [&p] { dup2(p[1], 2), close(p[0]); }};
-    pid_t pid = start_process({LUMTAR_BINARY, "-t", "key", f}, dir.file("out"), dir.file("err"), options);
+    pid_t pid = start_process({LUMTAR_BINARY, "key", missing, f}, dir.file("out"), dir.file("err"), options);
     close(p[1]);
     std::string wchan;
     for (int i = 0; i < 5000 && wchan.find("pipe_write") == std::string::npos; ++i) {
@@ -638,8 +639,10 @@ TEST(SurroundingsTest, AMessageIsWrittenWholeThoughASignalComesWhileItWaits)
     for (ssize_t n; (n = read(p[0], buf, sizeof buf)) > 0;)
         written.append(buf, static_cast<std::size_t>(n));
     close(p[0]);
-    EXPECT_EQ(wait_process(pid, dir.file("out"), dir.file("err")).exit_status, 1);
-    EXPECT_EQ(written, filler + "\"" + f + "\": not a text file or mistaken keycode.\n");
+    EXPECT_EQ(wait_process(pid, dir.file("out"), dir.file("err")).exit_status, 130);
+    EXPECT_EQ(written, filler + "\"" + missing + "\": can't change file mode to write.\n\"" + f +
+                           "\": interrupted; the file is unchanged.\n");
+    EXPECT_EQ(read_file(f), *kBinary);
 }
 
 }  // namespace

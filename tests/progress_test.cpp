@@ -24,6 +24,9 @@ TEST(ProgressLineTest, SaysTheFiguresWithinTheWidth)
     // Just below a unit, a figure that would round to 1024 takes the next.
     EXPECT_EQ(line("f", 1, 1, (1 << 20) - 1, 5 * kGiB, 1000), "\"f\" 1.0 MiB of 5.0 GiB (0%), 1000 B/s, --:-- left");
     EXPECT_EQ(line("f", 1, 1, 0, 4 * kGiB, 1 << 20), "\"f\" 0 B of 4.0 GiB (0%), 1.0 MiB/s, 1:08:16 left");
+    // A time left is told up to 100 hours.
+    EXPECT_EQ(line("f", 1, 1, 0, 359999, 1), "\"f\" 0 B of 351.6 KiB (0%), 1 B/s, 99:59:59 left");
+    EXPECT_EQ(line("f", 1, 1, 0, 360000, 1), "\"f\" 0 B of 351.6 KiB (0%), 1 B/s, --:-- left");
     // A file that grew has more than was planned.
     EXPECT_EQ(line("f", 1, 1, 3000, 2000, 1500), "\"f\" 2.9 KiB of 2.9 KiB (100%), 1.5 KiB/s, 0:00 left");
     EXPECT_EQ(line("a\tb\xe9\x83\xa8", 1, 1, 0, 0, 0), "\"a?b???\" 0 B of 0 B (100%), 0 B/s, --:-- left");
