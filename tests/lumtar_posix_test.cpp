@@ -2,9 +2,9 @@
 // their owners, signals, links, pipes and devices, resource limits, and
 // whatever else surrounds a process there.
 #include <fcntl.h>
-#include <sched.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
