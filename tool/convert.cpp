@@ -354,14 +354,15 @@ Outcome convert_file(const sys::FileName &name, const Options &options, Converte
     OpenResult opened = file.examine(name.path.c_str());
     if (opened != OpenResult::opened)
         return report_skip(shown, opened);
-    if (const char *earlier = converted_as(converted, file.id())) {
+    const FileId id = file.id();
+    if (const char *earlier = converted_as(converted, id)) {
         lumlib::errmsg("\"%s\": same file as \"%s\"; skipped.\n", shown, earlier);
         return Outcome::skipped;
     }
     opened = file.open_for_update();
     if (opened != OpenResult::opened)
         return report_closing(shown, file.close(), report_skip(shown, opened), 0);
-    converted.emplace_back(file.id(), name.shown);
+    converted.emplace_back(id, name.shown);
     return Conversion(file, options).run(shown);
 }
 
