@@ -33,8 +33,13 @@ mkdir -p "$WINEPREFIX"
 {
     flock 9
     if wineserver -p60 9>&-; then
-        wineboot -i 9>&-
+        # Its status is not the program's: with only 64-bit Wine installed,
+        # its 32-bit part fails, and on some machines that sets the status.
+        # A prefix that is not usable shows in the program's own failure;
+        # the log tells why.
+        wineboot -i 9>&- ||
+            echo "wine-run.sh: wineboot -i ended with status $?; see $WINEPREFIX/server.log" >&8
     fi
-} 9>"$WINEPREFIX/.lock" >>"$WINEPREFIX/server.log" 2>&1 </dev/null
+} 8>&2 9>"$WINEPREFIX/.lock" >>"$WINEPREFIX/server.log" 2>&1 </dev/null
 
 [ $# -eq 0 ] || exec wine "$@"
