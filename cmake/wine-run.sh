@@ -10,9 +10,9 @@
 # cold start: it stays up for a minute after the last program has ended (the
 # tests' cleanup stops it at once; one left behind goes away on its own). It
 # is started here, with wine's helper processes, before the program and
-# with their output sent to PREFIX/server.log: a helper started by the
-# program itself could inherit the pipes through which a test reads the
-# program's output, and hold them open.
+# with their output sent to PREFIX/server.log and no other descriptor of
+# ours: a helper that inherits the pipes through which a test reads the
+# program's output holds them open long after the program has ended.
 set -e
 WINEPREFIX=$1
 shift
@@ -32,12 +32,12 @@ mkdir -p "$WINEPREFIX"
 # is not handed down to the server, which would hold it for good.
 {
     flock 9
-    if wineserver -p60 9>&-; then
+    if wineserver -p60 8>&- 9>&-; then
         # Its status is not the program's: with only 64-bit Wine installed,
         # its 32-bit part fails, and on some machines that sets the status.
         # A prefix that is not usable shows in the program's own failure;
         # the log tells why.
-        wineboot -i 9>&- ||
+        wineboot -i 8>&- 9>&- ||
             echo "wine-run.sh: wineboot -i ended with status $?; see $WINEPREFIX/server.log" >&8
     fi
 } 8>&2 9>"$WINEPREFIX/.lock" >>"$WINEPREFIX/server.log" 2>&1 </dev/null
