@@ -379,22 +379,31 @@ TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
     // The count that the message gives, or where none can be seen, the
     // converted part; a run that was not stopped converts it all.
     std::optional<std::size_t> n = MidwayRun::kSize;
-    if (c.status > 128 && c.reported && r.err.find("the first ") != std::string::npos)
+    if (c.reported && r.err.find("the first ") != std::string::npos)
         n = std::stoull(r.err.substr(r.err.find("the first ") + 10));
     else if (c.status > 128)
         n = run.converted();
     ASSERT_TRUE(n) << "not a converted prefix";
     EXPECT_TRUE(run.converted_exactly(*n)) << *n;
+    // Where the file system keeps the record of an unfinished conversion,
+    // the same command finishes it; a file taken away midway cannot keep
+    // it up, and its run stops at the next write.
+    lumtar::InPlaceFile file;
+    bool recorded = file.examine(run.path().c_str()) == lumtar::OpenResult::opened && !file.record().empty();
+    file.close();
+    bool stopped = c.status > 128 || (c.taken_by_root && recorded);
     std::string count = std::to_string(*n), name = "\"" + run.path() + "\": ";
-    std::string err = c.status > 128 ? name + "interrupted; the first " + count + " bytes are converted (-l " +
+    std::string err = c.status > 128 ? name + "interrupted; the first " + count + " bytes are converted (" +
+                                           (recorded ? "the same command finishes the file; " : "") + "-l " +
                                            count + " converts them back).\n"
-                                     : "";
+                      : stopped ? name + "I/O error (Permission denied); the first " + count + " bytes are converted.\n"
+                                : "";
     if (c.taken_by_root)
         err += name + "can't restore its mode (Operation not permitted).\n";
     EXPECT_EQ(r.exit_status, c.status);
     EXPECT_EQ(r.err, c.reported ? err : "");
     EXPECT_EQ(r.out, c.reported && c.status == 1 ? "exit!\n" : "");
-    EXPECT_EQ(*n < MidwayRun::kSize, c.status > 128);
+    EXPECT_EQ(*n < MidwayRun::kSize, stopped);
     if (c.taken_by_root)
         return;
     EXPECT_EQ(mode_of(run.path()), 0444u);
@@ -408,7 +417,7 @@ INSTANTIATE_TEST_SUITE_P(Posix, MidwayTest, testing::ValuesIn(std::vector<Midway
     {"no standard error", {SIGINT}, 130, [] { close(2); }, false, false},
     {"a broken pipe", {SIGINT}, 130, onto_broken_pipe, false, false},
     {"ignored signals", {SIGHUP, SIGINT}, 0, [] { signal(SIGHUP, SIG_IGN), signal(SIGINT, SIG_IGN); }},
-    {"a mode taken away", {}, 1, {}, true}, {"a mode taken away and SIGINT", {SIGINT}, 130, {}, true},
+    {"a mode taken away", {}, 1, {}, true},
 }));
 
 // /proc hidden under an empty file system, in a mount namespace that only

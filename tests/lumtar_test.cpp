@@ -94,7 +94,8 @@ TEST_P(ScenarioTest, LeavesTheExactOutputAndFiles)
     EXPECT_EQ(r.out, text_output(in_dir(s.out, dir)));
     EXPECT_EQ(r.err, text_output(in_dir(s.err, dir)));
     for (const File &f : s.files) {
-        std::string want = f.key ? model_convert(*f.key, *f.content, f.limit) : *f.content;
+        std::string want = f.key ? model_convert(*f.key, model_convert(*f.key, *f.content, f.limit), f.from)
+                                 : *f.content;
         EXPECT_TRUE(same_bytes(read_file(dir.file(f.name)), want)) << f.name;
     }
     check_system(s, dir);

@@ -44,6 +44,7 @@ struct File {
     std::optional<std::string> key = {};  // the key it is converted with by the end; none: unchanged
     std::int64_t limit = -1;   // converted up to this offset only
     unsigned mode_after = 0;   // 0: the mode it had
+    std::int64_t from = 0;     // converted from this offset on only
 };
 
 // One run of the tool and all that it must leave. In args, out and err,

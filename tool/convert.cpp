@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 
@@ -17,6 +19,7 @@
 #include "keystream.h"
 #include "lumlib/messages.h"
 #include "progress_view.h"
+#include "record.h"
 #include "system.h"
 
 namespace lumtar {
@@ -64,11 +67,14 @@ Outcome report_io_error(const char *name, int error, std::int64_t converted)
     return Outcome::failed;
 }
 
-Outcome report_interruption(const char *name, std::int64_t converted)
+Outcome report_interruption(const char *name, std::int64_t converted, bool recorded = false)
 {
     // "-l 0" is no valid undo: say plainly that nothing changed.
     if (converted == 0)
         std::fprintf(stderr, "\"%s\": interrupted; the file is unchanged.\n", name);
+    else if (recorded)
+        std::fprintf(stderr, "\"%s\": interrupted; the first %" PRId64 " bytes are converted (the same command "
+                     "finishes the file; -l %" PRId64 " converts them back).\n", name, converted, converted);
     else
         std::fprintf(stderr, "\"%s\": interrupted; the first %" PRId64 " bytes are converted (-l %" PRId64
                      " converts them back).\n", name, converted, converted);
@@ -85,6 +91,108 @@ std::size_t read_size(std::int64_t offset, std::int64_t limit)
     return static_cast<std::size_t>(std::min<std::int64_t>(wanted, kChunkSize));
 }
 
+// Keeps the file's record as the conversion goes: saved before each write,
+// removed once the file is done, and left saying exactly how far it went
+// when the work stops. Where the file system keeps no record, or the
+// system tells no boot, the file is converted without one, as it always
+// was; but a record that an earlier run left is kept up, or nothing more is
+// written: a stale one would undo good work.
+class RecordKeeper {
+public:
+    RecordKeeper(InPlaceFile &file, const Options &options, bool inherited);
+
+    // Before the write of n bytes, already converted, at offset: 0, or the
+    // error that must stop the work.
+    int before_write(const unsigned char *data, std::size_t n, std::int64_t offset);
+    // Once the work has ended: 0, or the error that kept a finished file
+    // from losing its record.
+    int after_work(bool finished, std::int64_t converted);
+    // Whether the file carries a record.
+    bool kept() const { return saved_ || inherited_; }
+
+private:
+    // Sixteen pages of the write before go into the record with the next:
+    // enough to tell the file that was put back as it was, and small, so
+    // that a record of a whole chunk fits any file system's limit.
+    static constexpr std::int64_t kPagesBehind = 16;
+
+    void save(std::int64_t converted, const std::string &ahead, std::size_t n);
+
+    InPlaceFile &file_;
+    Record record_;
+    bool inherited_, keeping_, saved_ = false;
+    // The samples of the last pages of the last write, and where they lie.
+    std::string behind_;
+    std::int64_t behind_start_ = 0, behind_end_ = -1;
+};
+
+RecordKeeper::RecordKeeper(InPlaceFile &file, const Options &options, bool inherited)
+    : file_(file), inherited_(inherited)
+{
+    record_.text_mode = options.text_mode;
+    record_.key_check = key_check(key_text);
+    record_.limit = options.limit;
+    record_.boot = sys::boot_identity();
+    keeping_ = record_.boot != 0;
+}
+
+// The record of a file converted up to converted, with the write of n
+// bytes from there (their samples, ahead) announced. The pages behind count
+// only when their write went through whole.
+void RecordKeeper::save(std::int64_t converted, const std::string &ahead, std::size_t n)
+{
+    bool behind = behind_end_ == converted;
+    record_.converted = converted;
+    record_.window_start = behind ? behind_start_ : converted;
+    record_.window = static_cast<std::uint32_t>(converted - record_.window_start + static_cast<std::int64_t>(n));
+    record_.samples = (behind ? behind_ : std::string()) + ahead;
+    if (int error = file_.save_record(encode(record_)))
+        throw std::system_error(error, std::generic_category());
+}
+
+int RecordKeeper::before_write(const unsigned char *data, std::size_t n, std::int64_t offset)
+{
+    if (!keeping_)
+        return 0;
+    int error = 0;
+    try {
+        save(offset, take_samples(data, n, offset), n);
+        saved_ = true;
+        if (n > 0) {
+            std::int64_t end = offset + static_cast<std::int64_t>(n), page = kRecordPage;
+            behind_start_ = std::max(offset, ((end - 1) / page - kPagesBehind + 1) * page);
+            behind_ = take_samples(data + (behind_start_ - offset), static_cast<std::size_t>(end - behind_start_),
+                                   behind_start_);
+            behind_end_ = end;
+        }
+    } catch (const std::system_error &e) {
+        error = e.code().value();
+    } catch (const std::bad_alloc &) {
+        error = ENOMEM;
+    }
+    if (error != 0 && !kept()) {
+        keeping_ = false;
+        return 0;
+    }
+    return error;
+}
+
+int RecordKeeper::after_work(bool finished, std::int64_t converted)
+{
+    if (!kept())
+        return 0;
+    if (finished || converted == 0) {
+        int error = file_.remove_record();
+        return finished ? error : 0;
+    }
+    // Should this fail, the record of the last write still tells.
+    try {
+        save(converted, std::string(), 0);
+    } catch (const std::exception &) {
+    }
+    return 0;
+}
+
 // One file converted by two workers, or one when the system gives no
 // thread or no second buffer. Each takes the next chunk, reads and
 // transforms it, then waits for its turn to write: chunks are read and
@@ -95,7 +203,13 @@ std::size_t read_size(std::int64_t offset, std::int64_t limit)
 // file, found by a short read, even if the file has grown since.
 class Conversion {
 public:
-    Conversion(InPlaceFile &file, const Options &options) : file_(file), options_(options) {}
+    // From start on: bytes before it are converted already. inherited: the
+    // file carries the record of an earlier run.
+    Conversion(InPlaceFile &file, const Options &options, std::int64_t start, bool inherited)
+        : file_(file), options_(options), record_(file, options, inherited), next_offset_(start),
+          write_turn_(start), converted_end_(start)
+    {
+    }
 
     Outcome run(const char *name);
 
@@ -111,13 +225,14 @@ private:
 
     InPlaceFile &file_;
     const Options &options_;
+    RecordKeeper record_;  // used by the worker whose turn it is to write
     std::mutex mutex_;
     std::condition_variable turn_changed_;
-    std::int64_t next_offset_ = 0;   // the next chunk to hand out
-    std::int64_t write_turn_ = 0;    // the chunk whose write comes next
+    std::int64_t next_offset_;       // the next chunk to hand out
+    std::int64_t write_turn_;        // the chunk whose write comes next
     // Bytes [0, converted_end_) are converted on disk; atomic so that the
     // progress line reads it without the workers' lock.
-    std::atomic<std::int64_t> converted_end_{0};
+    std::atomic<std::int64_t> converted_end_;
     bool no_more_chunks_ = false;    // nothing more to hand out
     bool end_written_ = false;       // the chunk that met the end is written
     bool stopped_ = false;
@@ -201,6 +316,10 @@ void Conversion::work(unsigned char *chunk)
         }
         // Bytes past the limit are unchanged: they need no writing.
         std::size_t converted = convertible_length(got.count, offset, options_.limit);
+        if (int error = record_.before_write(chunk, converted, offset)) {
+            stop_with(error, false);
+            return;
+        }
         Transfer put = file_.write_at(chunk, converted, static_cast<std::uint64_t>(offset));
         // A write cut short without an error met an end that another
         // program made: the file ends there now.
@@ -273,14 +392,15 @@ Outcome Conversion::convert(const char *name)
         if (worker->joinable())
             worker->join();
 
+    int record_error = record_.after_work(!stopped_, converted_end_);
     if (mismatch_) {
         lumlib::errmsg("\"%s\": not a text file or mistaken keycode.\n", name);
         return Outcome::failed;
     }
-    if (error_ != 0)
-        return report_io_error(name, error_, converted_end_);
+    if (error_ != 0 || record_error != 0)
+        return report_io_error(name, error_ != 0 ? error_ : record_error, converted_end_);
     if (stopped_)
-        return report_interruption(name, converted_end_);
+        return report_interruption(name, converted_end_, record_.kept());
     return Outcome::done;
 }
 
@@ -343,8 +463,58 @@ Outcome report_skip(const char *name, OpenResult why)
 
 }  // namespace
 
+// How far the write that a record announces went, as the file reads now.
+std::optional<std::int64_t> written_end(InPlaceFile &file, const Record &found)
+{
+    if (found.window > 2 * kChunkSize)
+        return std::nullopt;
+    try {
+        std::string now(found.window, '\0'), keystream(found.window, '\0');
+        auto offset = static_cast<std::uint64_t>(found.window_start);
+        Transfer got = file.read_at(reinterpret_cast<unsigned char *>(now.data()), now.size(), offset);
+        if (got.error != 0)
+            return std::nullopt;
+        now.resize(got.count);
+        Keystream(key_text).apply(reinterpret_cast<unsigned char *>(keystream.data()), keystream.size(), offset);
+        return converted_end(found, now, keystream);
+    } catch (const std::bad_alloc &) {
+        return std::nullopt;
+    }
+}
+
+// Takes up a conversion that an earlier run left unfinished: the same
+// command finishes it, from where it stopped, and the same key with -l at
+// that point undoes it, from the start. Anything else would spoil the
+// file, and so would a guess: false, reported, leaves it alone.
+bool takes_up(InPlaceFile &file, const Record &found, const Options &options, const char *name,
+              std::int64_t &start)
+{
+    if (found.boot != sys::boot_identity()) {
+        lumlib::errmsg("\"%s\": a conversion of it was cut short when the system stopped; how far it went "
+                       "can't be told; skipped.\n", name);
+        return false;
+    }
+    std::optional<std::int64_t> end;
+    if (found.key_check == key_check(key_text) && !(end = written_end(file, found))) {
+        lumlib::errmsg("\"%s\": a conversion of it stopped, and how far it went can't be told; skipped.\n",
+                       name);
+        return false;
+    }
+    if (end && found.limit == options.limit && found.text_mode == options.text_mode) {
+        std::fprintf(stderr, "\"%s\": finishing a conversion that stopped after %" PRId64 " bytes.\n", name,
+                     *end);
+        start = *end;
+        return true;
+    }
+    if (end && options.limit == *end)
+        return true;
+    lumlib::errmsg("\"%s\": a conversion with another key or other options is unfinished; skipped.\n", name);
+    return false;
+}
+
 // Nothing is changed before the file is known to be one to convert: not in
-// use, and not converted already in this run under another name.
+// use, not converted already in this run under another name, and not left
+// unfinished by another command.
 Outcome convert_file(const sys::FileName &name, const Options &options, ConvertedFiles &converted)
 {
     const char *shown = name.shown.c_str();
@@ -359,11 +529,15 @@ Outcome convert_file(const sys::FileName &name, const Options &options, Converte
         lumlib::errmsg("\"%s\": same file as \"%s\"; skipped.\n", shown, earlier);
         return Outcome::skipped;
     }
+    std::optional<Record> found = decode(file.record());
+    std::int64_t start = 0;
+    if (found && !takes_up(file, *found, options, shown, start))
+        return Outcome::skipped;
     opened = file.open_for_update();
     if (opened != OpenResult::opened)
         return report_closing(shown, file.close(), report_skip(shown, opened), 0);
     converted.emplace_back(id, name.shown);
-    return Conversion(file, options).run(shown);
+    return Conversion(file, options, start, found.has_value()).run(shown);
 }
 
 }  // namespace lumtar

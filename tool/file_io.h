@@ -65,12 +65,22 @@ public:
     // The size of the file open for update; 0 when it cannot be had.
     std::uint64_t size() const;
 
-    // Reads until n bytes or the end of the file.
+    // Reads until n bytes or the end of the file: through the examined file
+    // until it is open for update.
     Transfer read_at(unsigned char *buf, std::size_t n, std::uint64_t offset);
     // Writes all n bytes unless an error stops it, or the file now ends
     // before them (another program cut it): then only the bytes within it,
     // so that a cut file never grows back.
     Transfer write_at(const unsigned char *buf, std::size_t n, std::uint64_t offset);
+
+    // The record of an unfinished conversion that the file carries, read
+    // through the examined file; empty when it has none.
+    std::string record() const;
+    // Saves the record, or removes it, through the file open for update:
+    // 0, or the system's error number (ENOTSUP where the file system keeps
+    // none).
+    int save_record(const std::string &record);
+    int remove_record();
 
     // Puts the permissions back and closes. A file that was written (that
     // took at least one byte) loses its set-user-ID and set-group-ID bits:

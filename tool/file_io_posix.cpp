@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +15,10 @@ namespace lumtar {
 namespace {
 
 constexpr unsigned long kConfigFsMagic = 0x62656570;  // not in the kernel's headers
+
+// An extended attribute in the user's namespace: anyone who may write the
+// file may keep it there, and it goes wherever the file is moved.
+constexpr char kRecordName[] = "user.lumtar.unfinished";
 
 // The kernel's own files: settings, not data. Several of them call
 // themselves regular files and take any write.
@@ -165,7 +170,7 @@ std::uint64_t InPlaceFile::size() const
 Transfer InPlaceFile::read_at(unsigned char *buf, std::size_t n, std::uint64_t offset)
 {
     Transfer t;
-    int fd = static_cast<int>(handle_);
+    int fd = static_cast<int>(handle_ >= 0 ? handle_ : examined_);
     while (t.count < n) {
         ssize_t got = ::pread(fd, buf + t.count, n - t.count, static_cast<off_t>(offset + t.count));
         if (got == 0)
@@ -199,6 +204,23 @@ Transfer InPlaceFile::write_at(const unsigned char *buf, std::size_t n, std::uin
     }
     written_ = written_ || t.count > 0;
     return t;
+}
+
+std::string InPlaceFile::record() const
+{
+    char bytes[16384];
+    ssize_t n = ::fgetxattr(static_cast<int>(examined_), kRecordName, bytes, sizeof bytes);
+    return n > 0 ? std::string(bytes, static_cast<std::size_t>(n)) : std::string();
+}
+
+int InPlaceFile::save_record(const std::string &record)
+{
+    return ::fsetxattr(static_cast<int>(handle_), kRecordName, record.data(), record.size(), 0) == 0 ? 0 : errno;
+}
+
+int InPlaceFile::remove_record()
+{
+    return ::fremovexattr(static_cast<int>(handle_), kRecordName) == 0 || errno == ENODATA ? 0 : errno;
 }
 
 // The mode is compared with what it is now, not with what it was: the

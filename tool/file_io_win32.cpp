@@ -290,7 +290,8 @@ Transfer InPlaceFile::read_at(unsigned char *buf, std::size_t n, std::uint64_t o
     while (t.count < n) {
         OVERLAPPED where = at_offset(offset + t.count);
         DWORD got = 0;
-        if (!ReadFile(handle_of(handle_), buf + t.count, piece(n - t.count), &got, &where)) {
+        if (!ReadFile(handle_of(handle_ != -1 ? handle_ : examined_), buf + t.count, piece(n - t.count), &got,
+                      &where)) {
             if (GetLastError() != ERROR_HANDLE_EOF)
                 t.error = errno_of(GetLastError());
             break;
@@ -321,6 +322,25 @@ Transfer InPlaceFile::write_at(const unsigned char *buf, std::size_t n, std::uin
         t.count += put;
     }
     return t;
+}
+
+// No record of an unfinished conversion is kept on Windows yet: a stream of
+// the file would hold it, but a stream is not replaced in one step, and a
+// record cut short by a kill would be worse than none. The file is
+// converted as on a file system that keeps no record.
+std::string InPlaceFile::record() const
+{
+    return {};
+}
+
+int InPlaceFile::save_record(const std::string &)
+{
+    return ENOTSUP;
+}
+
+int InPlaceFile::remove_record()
+{
+    return 0;
 }
 
 // Only the read-only attribute goes back, and only where it was cleared:
