@@ -57,7 +57,7 @@ std::string first_bytes(const std::string &path)
 }
 
 const std::string kUntold = "\"$/f\": a conversion of it stopped, and how far it went can't be told; skipped.\n";
-const std::string kRefused = "\"$/f\": a conversion with another key or other options is unfinished; skipped.\n";
+const std::string kOtherOptions = "\"$/f\": a conversion with other options stopped after 5000 bytes; skipped.\n";
 
 lumtar::Record of_another_boot()
 {
@@ -83,9 +83,11 @@ INSTANTIATE_TEST_SUITE_P(Records, ScenarioTest, testing::ValuesIn(std::vector<Sc
                "\"$/f\": finishing a conversion that stopped after 5000 bytes.\n", {"", "", 0644, "key", -1, 0, 5000}),
     unfinished("-l at its end undoes it", 5000, record_of(5000), {"-l", "5000", "key", "$/f"}, 0, "",
                {"", "", 0644, "key", 5000}),
-    unfinished("another key leaves it", 5000, record_of(5000), {"other", "$/f"}, 2, kRefused, {"", ""}),
-    unfinished("-t leaves it", 5000, record_of(5000), {"-t", "key", "$/f"}, 2, kRefused, {"", ""}),
-    unfinished("another -l leaves it", 5000, record_of(5000), {"-l", "6000", "key", "$/f"}, 2, kRefused, {"", ""}),
+    unfinished("another key leaves it", 5000, record_of(5000), {"other", "$/f"}, 2,
+               "\"$/f\": a conversion with another key is unfinished; skipped.\n", {"", ""}),
+    unfinished("-t leaves it", 5000, record_of(5000), {"-t", "key", "$/f"}, 2, kOtherOptions, {"", ""}),
+    unfinished("another -l leaves it", 5000, record_of(5000), {"-l", "6000", "key", "$/f"}, 2, kOtherOptions,
+               {"", ""}),
     unfinished("a record of another boot leaves it", 5000, of_another_boot(), {"key", "$/f"}, 2,
                "\"$/f\": a conversion of it was cut short when the system stopped; how far it went can't be told; "
                "skipped.\n", {"", ""}),

@@ -485,7 +485,9 @@ std::optional<std::int64_t> written_end(InPlaceFile &file, const Record &found)
 // Takes up a conversion that an earlier run left unfinished: the same
 // command finishes it, from where it stopped, and the same key with -l at
 // that point undoes it, from the start. Anything else would spoil the
-// file, and so would a guess: false, reported, leaves it alone.
+// file, and so would a guess: false, reported, leaves it alone. With the
+// key, the report tells where the conversion stopped, so that it can be
+// undone.
 bool takes_up(InPlaceFile &file, const Record &found, const Options &options, const char *name,
               std::int64_t &start)
 {
@@ -494,21 +496,26 @@ bool takes_up(InPlaceFile &file, const Record &found, const Options &options, co
                        "can't be told; skipped.\n", name);
         return false;
     }
-    std::optional<std::int64_t> end;
-    if (found.key_check == key_check(key_text) && !(end = written_end(file, found))) {
+    if (found.key_check != key_check(key_text)) {
+        lumlib::errmsg("\"%s\": a conversion with another key is unfinished; skipped.\n", name);
+        return false;
+    }
+    std::optional<std::int64_t> end = written_end(file, found);
+    if (!end) {
         lumlib::errmsg("\"%s\": a conversion of it stopped, and how far it went can't be told; skipped.\n",
                        name);
         return false;
     }
-    if (end && found.limit == options.limit && found.text_mode == options.text_mode) {
+    if (found.limit == options.limit && found.text_mode == options.text_mode) {
         std::fprintf(stderr, "\"%s\": finishing a conversion that stopped after %" PRId64 " bytes.\n", name,
                      *end);
         start = *end;
         return true;
     }
-    if (end && options.limit == *end)
+    if (options.limit == *end)
         return true;
-    lumlib::errmsg("\"%s\": a conversion with another key or other options is unfinished; skipped.\n", name);
+    std::fprintf(stderr, "\"%s\": a conversion with other options stopped after %" PRId64 " bytes; skipped.\n",
+                 name, *end);
     return false;
 }
 
