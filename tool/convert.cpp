@@ -152,7 +152,11 @@ void RecordKeeper::save(std::int64_t converted, const std::string &ahead, std::s
 
 int RecordKeeper::before_write(const unsigned char *data, std::size_t n, std::int64_t offset)
 {
-    if (!keeping_)
+    // The kernel copies a write into a page whole, even when a kill comes:
+    // a first write within one page (a small file's only one) reaches the
+    // file whole or not at all, and needs no record.
+    bool within_a_page = static_cast<std::size_t>(offset) % kRecordPage + n <= kRecordPage;
+    if (!keeping_ || (within_a_page && !kept()))
         return 0;
     int error = 0;
     try {
