@@ -486,41 +486,40 @@ std::optional<std::int64_t> written_end(InPlaceFile &file, const Record &found)
     }
 }
 
-// Takes up a conversion that an earlier run left unfinished: the same
-// command finishes it, from where it stopped, and the same key with -l at
-// that point undoes it, from the start. Anything else would spoil the
-// file, and so would a guess: false, reported, leaves it alone. With the
-// key, the report tells where the conversion stopped, so that it can be
-// undone.
-bool takes_up(InPlaceFile &file, const Record &found, const Options &options, const char *name,
-              std::int64_t &start)
+// What this run does with a conversion that an earlier one left
+// unfinished: the same command finishes it, from where it stopped, and the
+// same key with -l at that point undoes it, from the start. Anything else
+// would spoil the file, and so would a guess: it is left alone, with a
+// message that, given the key, tells where the conversion stopped, so that
+// it can be undone.
+enum class TakeUp { none, leave, finish, undo };  // none: there was no earlier conversion
+
+TakeUp take_up(InPlaceFile &file, const Record &found, const Options &options, const char *name,
+               std::int64_t &end)
 {
     if (found.boot != sys::boot_identity()) {
         lumlib::errmsg("\"%s\": a conversion of it was cut short when the system stopped; how far it went "
                        "can't be told; skipped.\n", name);
-        return false;
+        return TakeUp::leave;
     }
     if (found.key_check != key_check(key_text)) {
         lumlib::errmsg("\"%s\": a conversion with another key is unfinished; skipped.\n", name);
-        return false;
+        return TakeUp::leave;
     }
-    std::optional<std::int64_t> end = written_end(file, found);
-    if (!end) {
+    std::optional<std::int64_t> written = written_end(file, found);
+    if (!written) {
         lumlib::errmsg("\"%s\": a conversion of it stopped, and how far it went can't be told; skipped.\n",
                        name);
-        return false;
+        return TakeUp::leave;
     }
-    if (found.limit == options.limit && found.text_mode == options.text_mode) {
-        std::fprintf(stderr, "\"%s\": finishing a conversion that stopped after %" PRId64 " bytes.\n", name,
-                     *end);
-        start = *end;
-        return true;
-    }
-    if (options.limit == *end)
-        return true;
+    end = *written;
+    if (found.limit == options.limit && found.text_mode == options.text_mode)
+        return TakeUp::finish;
+    if (options.limit == end)
+        return TakeUp::undo;
     std::fprintf(stderr, "\"%s\": a conversion with other options stopped after %" PRId64 " bytes; skipped.\n",
-                 name, *end);
-    return false;
+                 name, end);
+    return TakeUp::leave;
 }
 
 // Nothing is changed before the file is known to be one to convert: not in
@@ -541,14 +540,17 @@ Outcome convert_file(const sys::FileName &name, const Options &options, Converte
         return Outcome::skipped;
     }
     std::optional<Record> found = decode(file.record());
-    std::int64_t start = 0;
-    if (found && !takes_up(file, *found, options, shown, start))
+    std::int64_t end = 0;
+    TakeUp take = found ? take_up(file, *found, options, shown, end) : TakeUp::none;
+    if (take == TakeUp::leave)
         return Outcome::skipped;
     opened = file.open_for_update();
     if (opened != OpenResult::opened)
         return report_closing(shown, file.close(), report_skip(shown, opened), 0);
     converted.emplace_back(id, name.shown);
-    return Conversion(file, options, start, found.has_value()).run(shown);
+    if (take == TakeUp::finish)
+        std::fprintf(stderr, "\"%s\": finishing a conversion that stopped after %" PRId64 " bytes.\n", shown, end);
+    return Conversion(file, options, take == TakeUp::finish ? end : 0, found.has_value()).run(shown);
 }
 
 }  // namespace lumtar
