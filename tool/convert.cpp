@@ -465,8 +465,6 @@ Outcome report_skip(const char *name, OpenResult why)
     return Outcome::skipped;
 }
 
-}  // namespace
-
 // How far the write that a record announces went, as the file reads now.
 std::optional<std::int64_t> written_end(InPlaceFile &file, const Record &found)
 {
@@ -521,6 +519,8 @@ TakeUp take_up(InPlaceFile &file, const Record &found, const Options &options, c
                  name, end);
     return TakeUp::leave;
 }
+
+}  // namespace
 
 // Nothing is changed before the file is known to be one to convert: not in
 // use, not converted already in this run under another name, and not left
