@@ -101,9 +101,9 @@ class RecordKeeper {
 public:
     RecordKeeper(InPlaceFile &file, const Options &options, bool inherited);
 
-    // Before the write of n bytes, already converted, at offset: 0, or the
-    // error that must stop the work.
-    int before_write(const unsigned char *data, std::size_t n, std::int64_t offset);
+    // Before the write of n bytes, already converted, at offset (last: the
+    // last write of the conversion): 0, or the error that must stop the work.
+    int before_write(const unsigned char *data, std::size_t n, std::int64_t offset, bool last);
     // Once the work has ended: 0, or the error that kept a finished file
     // from losing its record.
     int after_work(bool finished, std::int64_t converted);
@@ -150,13 +150,13 @@ void RecordKeeper::save(std::int64_t converted, const std::string &ahead, std::s
         throw std::system_error(error, std::generic_category());
 }
 
-int RecordKeeper::before_write(const unsigned char *data, std::size_t n, std::int64_t offset)
+// A file converted in one write gets no record unless that write is cut
+// short: a record would cost more than converting a small file (on ext4,
+// a block of its own, set and freed), and only a kill during that one
+// write would need it.
+int RecordKeeper::before_write(const unsigned char *data, std::size_t n, std::int64_t offset, bool last)
 {
-    // The kernel copies a write into a page whole, even when a kill comes:
-    // a first write within one page (a small file's only one) reaches the
-    // file whole or not at all, and needs no record.
-    bool within_a_page = static_cast<std::size_t>(offset) % kRecordPage + n <= kRecordPage;
-    if (!keeping_ || (within_a_page && !kept()))
+    if (!keeping_ || (last && !kept()))
         return 0;
     int error = 0;
     try {
@@ -183,15 +183,16 @@ int RecordKeeper::before_write(const unsigned char *data, std::size_t n, std::in
 
 int RecordKeeper::after_work(bool finished, std::int64_t converted)
 {
-    if (!kept())
+    if (!kept() && (finished || converted == 0 || !keeping_))
         return 0;
     if (finished || converted == 0) {
         int error = file_.remove_record();
         return finished ? error : 0;
     }
-    // Should this fail, the record of the last write still tells.
+    // Should this fail, the record of the last write, if any, still tells.
     try {
         save(converted, std::string(), 0);
+        saved_ = true;
     } catch (const std::exception &) {
     }
     return 0;
@@ -320,7 +321,9 @@ void Conversion::work(unsigned char *chunk)
         }
         // Bytes past the limit are unchanged: they need no writing.
         std::size_t converted = convertible_length(got.count, offset, options_.limit);
-        if (int error = record_.before_write(chunk, converted, offset)) {
+        bool last = got.count < wanted ||
+                    (options_.limit != -1 && offset + static_cast<std::int64_t>(converted) >= options_.limit);
+        if (int error = record_.before_write(chunk, converted, offset, last)) {
             stop_with(error, false);
             return;
         }
