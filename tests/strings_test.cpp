@@ -147,13 +147,13 @@ TEST(Search, EveryStringAgreesWithTheModel)
             expected += c.bytes.size() == 1 ? Bytes(1, 0) : Bytes("\1\2");
         EXPECT_EQ(lumlib::set_kanji_flg(text.data(), flags.data()), 0);
         EXPECT_EQ(flags, expected + "\x55\x55");
+        // The cut before a limit of pos - 1 is the start of the first
+        // character that ends at pos or later.
         for (size_t pos = 0; pos <= s.size() + 3; ++pos) {
-            const auto before = [pos](const Char &c) { return c.at < pos; };
-            size_t cut = 0;
-            for (const Char &c : characters(s, Rule::split))
-                cut = c.at + c.bytes.size() < pos ? c.at + c.bytes.size() : cut;
-            const size_t last_before = find(shared, true, before);
-            EXPECT_EQ(text.offset(lumlib::get_prech(text.data(), text.data() + pos)), last_before) << pos;
+            const auto ends_late = [pos](const Char &c) { return c.at + c.bytes.size() >= pos; };
+            const size_t cut = or_end(s, find(characters(s, Rule::split), false, ends_late));
+            EXPECT_EQ(text.offset(lumlib::get_prech(text.data(), text.data() + pos)),
+                      find(shared, true, [pos](const Char &c) { return c.at < pos; })) << pos;
             EXPECT_EQ(text.offset(lumlib::charcode_endpos(text.data(), static_cast<int>(pos) - 1)), cut) << pos;
         }
     }
@@ -208,14 +208,11 @@ TEST(PathSplitting, EveryPathAgreesWithTheModel)
 TEST(Trimming, QuotesTrailingBlanksAndInsertionsAgreeWithTheModel)
 {
     const Bytes bytes = "a\" \t\n\x81";
-    // The string moves left over the leading quote, terminator included.
+    // The string moves left over the leading quote, terminator included; a
+    // closing quote after it becomes a terminator.
     expect_edits(bytes, 5, lumlib::cutQuoteChar, [](const Bytes &s) {
-        if (s[0] != '"')
-            return s;
-        Bytes moved = s.substr(1) + '\0';
-        if (moved.size() > 1 && moved[moved.size() - 2] == '"')
-            moved[moved.size() - 2] = '\0';
-        return moved;
+        const size_t closed = s.size() > 1 && s.back() == '"';
+        return s[0] != '"' ? s : s.substr(1, s.size() - 1 - closed) + Bytes(closed + 1, '\0');
     });
     expect_edits(bytes, 5, lumlib::cutBackSpace, [](const Bytes &s) {
         const size_t kept = s.find_last_not_of(" \t") + 1;
