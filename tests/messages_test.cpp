@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -36,17 +37,11 @@ std::string written(const std::string &format, Args... args)
     return testing::internal::GetCapturedStdout();
 }
 
-// The model check's arguments: each tells by its text which conversion took it.
+// The model check's arguments, and how the C library converts each: each
+// tells by its text which conversion took it.
 constexpr int kArgs[] = {0x141, -1};
-
-// One conversion of an int, as the C library makes it.
-std::string converted(char conversion, int arg)
-{
-    const char format[] = {'%', conversion, '\0'};
-    char text[16];
-    std::snprintf(text, sizeof text, format, arg);
-    return text;
-}
+const std::map<char, std::string> kConverted[] = {{{'c', "A"}, {'d', "321"}, {'x', "141"}},
+                                                  {{'c', "\xFF"}, {'d', "-1"}, {'x', "ffffffff"}}};
 
 // The documented editing, for the conversions that take an int. A format is
 // edited only when a '%' is found stepping over the second bytes of
@@ -59,15 +54,15 @@ std::string message_model(const std::string &format)
     if (at >= format.size())
         return format;
     std::string text;
-    const int *arg = kArgs;
+    size_t arg = 0;
     for (at = 0; text.size() < 1024 && at < format.size(); ++at) {
         const char byte = format[at], next = format[at + 1];
         if (next == '\0' || (byte != '\\' && byte != '%'))
             text += byte;
         else if (++at, byte == '\\')
             text += next;
-        else if (next == 'c' || next == 'd' || next == 'x')
-            text += converted(next, *arg++);
+        else if (kConverted[0].count(next) == 1)
+            text += kConverted[arg++].at(next);
         else
             text += {'%', next};
     }
