@@ -100,12 +100,13 @@ std::string shown(const Bytes &s) { return testing::PrintToString(s); }
 size_t or_end(const Bytes &s, size_t pos) { return std::min(pos, s.size()); }
 
 // Checks an in-place edit, which returns 0, against the model of the whole
-// block it leaves, on every string.
+// block it leaves, on every string. The block has the room asked for after
+// the terminator, no byte of it zero.
 template <class Edit, class Model>
-void expect_edits(const Bytes &alphabet, size_t max_len, Edit edit, Model model)
+void expect_edits(const Bytes &alphabet, size_t max_len, Edit edit, Model model, size_t room = 0)
 {
     for (const Bytes &s : all_strings(alphabet, max_len)) {
-        Exact text(s);
+        Exact text(s + '\0' + Bytes(room, '~'), false);
         EXPECT_EQ(edit(text.data()), 0) << shown(s);
         EXPECT_EQ(text.bytes(), model(s) + '\0') << shown(s);
     }
@@ -218,12 +219,9 @@ TEST(Trimming, QuotesTrailingBlanksAndInsertionsAgreeWithTheModel)
         const size_t kept = s.find_last_not_of(" \t") + 1;
         return s.substr(0, kept) + Bytes(s.size() - kept, '\0');
     });
-    for (const Bytes &s : all_strings(bytes, 4))
-        for (int c : {0x61, 0x81, 0x100, 0x158}) {
-            Exact text(s + '\0' + '~', false);
-            EXPECT_EQ(lumlib::insChar(text.data(), c), 0);
-            EXPECT_EQ(text.bytes(), static_cast<char>(c) + s + '\0') << shown(s) << c;
-        }
+    for (int c : {0x61, 0x81, 0x100, 0x158})
+        expect_edits(bytes, 4, [c](char *s) { return lumlib::insChar(s, c); },
+                     [c](const Bytes &s) { return static_cast<char>(c) + s; }, 1);
 }
 
 TEST(ChgChr, ReplacesAtCharacterStartsDecidingLengthsAfterwards)
