@@ -128,12 +128,7 @@ std::string log_text() { return fs::exists("message.log") ? read_file("message.l
 // not even for "end".
 TEST(Messages, LogHoldsOneLinePerMessageSinceTheLastEnd)
 {
-    const struct {
-        int logging;
-        const char *format;
-        int result;
-        const char *log;
-    } calls[] = {
+    const std::tuple<int, const char *, int, const char *> calls[] = {
         {0, "abc", 0, "no file"}, {0, "end", 0, "no file"},  {1, "end", -1, "no file"}, {1, "abc", 10, nullptr},
         {0, "end", 0, nullptr},   {1, "abc\n", 10, nullptr}, {1, "n=%d", 10, nullptr},  {1, "end\n", 10, nullptr},
         {1, "End", 10, nullptr},  {1, "end", 0, "abc\nabc\n\nn=3\nend\n\nEnd\n"},       {1, "again", 10, nullptr},
@@ -142,11 +137,11 @@ TEST(Messages, LogHoldsOneLinePerMessageSinceTheLastEnd)
     testing_support::TempDir dir;
     const auto cwd = fs::current_path();
     fs::current_path(dir.path());
-    for (const auto &call : calls) {
-        lumlib::errmsgWrite_flg = call.logging;
-        EXPECT_EQ(lumlib::errmsgf(call.format, 3), call.result) << call.format;
-        if (call.log != nullptr) {
-            EXPECT_EQ(log_text(), testing_support::text_output(call.log)) << call.format;
+    for (const auto &[logging, format, result, log] : calls) {
+        lumlib::errmsgWrite_flg = logging;
+        EXPECT_EQ(lumlib::errmsgf(format, 3), result) << format;
+        if (log != nullptr) {
+            EXPECT_EQ(log_text(), testing_support::text_output(log)) << format;
         }
     }
     // A log that cannot be opened drops the message; the next one tries again.

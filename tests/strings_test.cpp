@@ -341,7 +341,8 @@ TEST(Collation, EveryPairAgreesWithTheModelAndLongTextsTheirFirst1023Bytes)
     // two-byte character too.
     const Bytes x(1021, 'x');
     const std::tuple<Bytes, Bytes, int> long_rows[] = {{x + "xxA", x + "XXB", 0}, {x + "xA", x + "XB", -1},
-        {Bytes(5000, 'q'), Bytes(1023, 'Q'), 0}, {x + "x\x82\x41", x + "x\x82\x61", 0}, {x + "\x82\x41", x + "\x82\x61", -32}};
+        {Bytes(5000, 'q'), Bytes(1023, 'Q'), 0}, {x + "x\x82\x41", x + "x\x82\x61", 0},
+        {x + "\x82\x41", x + "\x82\x61", -32}};
     for (const auto &[s1, s2, difference] : long_rows)
         EXPECT_EQ(lumlib::strcasecmp(Exact(s1).data(), Exact(s2).data()), difference) << shown(s2.substr(1021));
 }
