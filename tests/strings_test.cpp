@@ -385,8 +385,7 @@ std::pair<Bytes, size_t> set_param(const Bytes &src, int size)
         taken += c.bytes;
     }
     const size_t stop = start + quoted + taken.size();
-    const auto rest = characters(src.substr(stop));
-    const Bytes stop_char = rest.empty() ? Bytes(1, '\0') : rest[0].bytes;
+    const Bytes stop_char = characters(src.substr(stop) + '\0')[0].bytes;  // the terminator at the end
     taken += bracketed && (taken + stop_char).size() + 2 < slack.size() ? stop_char : "";
     return {(taken + '\0' + slack).substr(0, slack.size()), stop};
 }
