@@ -48,7 +48,7 @@ bool model_is_text(const std::string &block)
 // The format, as written down: the generator's draws, and the running
 // key's bytes where it restarts, wraps, or is the terminator of an empty
 // key. Seeded with 1, the draws are 346, 130, 10982, 1090 and 11656: the
-// fifth byte of the key "\x01" is 11656 & 0xFF ^ 5.
+// key "\x01" turns the fifth of five zero bytes into (11656 & 0xFF) ^ 5.
 TEST(CipherModelTest, GivesTheFormatsKnownKeystream)
 {
     const std::tuple<std::string, std::uint32_t, std::size_t, int> cases[] = {

@@ -89,8 +89,8 @@ TEST(Messages, EveryFormatIsWrittenAsDocumented)
     const std::string huge = written(edge + "%f", 1e300);
     rows.insert(rows.end(), {{written("%d", INT_MIN), "-2147483648"}, {written("%f %d", 1.5, 7), "1.500000 7"},
         {written("[%s]", nullptr), "[(null)]"}, {written("%s", t1024.c_str()), t1024},
-        {written("%s", t1025.c_str()), t1025.substr(0, 768)}, {written("%s!", t1025.c_str()), t1025.substr(0, 768) + "!"},
-        {written(head + "%s!", t1025.c_str()), head + "!"},
+        {written("%s", t1025.c_str()), t1025.substr(0, 768)},
+        {written("%s!", t1025.c_str()), t1025.substr(0, 768) + "!"}, {written(head + "%s!", t1025.c_str()), head + "!"},
         {huge.substr(0, 1024) + " " + std::to_string(huge.size()), edge + "1 1278"}});
     for (const auto &[got, want] : rows)
         ASSERT_EQ(got, want);
