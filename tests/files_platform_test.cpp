@@ -87,15 +87,15 @@ TEST(DriveRoot, IsTheDrivePrefixOrTheCurrentDrive)
 }
 
 // The product of three 32-bit figures takes up to 96 bits; it is rounded
-// once. (2^32 - 1)^3 = 2^96 - 3 * 2^64 + 3 * 2^32 - 1, whose last two terms
-// are less than half a unit in the last place.
+// once: past 32 bits, just below 64 bits, past 64 bits, and at the largest,
+// (2^32 - 1)^3 = 2^96 - 3 * 2^64 + 3 * 2^32 - 1, whose last two terms are
+// less than half a unit in the last place.
 TEST(ClusterBytes, IsTheExactProductRoundedOnce)
 {
     constexpr std::uint32_t kMax = 0xFFFFFFFF;
-    EXPECT_EQ(platform::cluster_bytes(0, 8, 512), 0.0);
-    EXPECT_EQ(platform::cluster_bytes(3, 8, 512), 12288.0);
-    EXPECT_EQ(platform::cluster_bytes(1048576, 8, 512), 0x1p32) << "past 32 bits";
-    EXPECT_EQ(platform::cluster_bytes(kMax, 1 << 16, 1 << 16), 0xFFFFFFFFp32) << "just below 64 bits";
-    EXPECT_EQ(platform::cluster_bytes(kMax, 1 << 20, 1 << 20), 0xFFFFFFFFp40) << "past 64 bits";
-    EXPECT_EQ(platform::cluster_bytes(kMax, kMax, kMax), 0xFFFFFFFDp64);
+    const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, double> rows[] = {{0, 8, 512, 0.0},
+        {3, 8, 512, 12288.0}, {1048576, 8, 512, 0x1p32}, {kMax, 1 << 16, 1 << 16, 0xFFFFFFFFp32},
+        {kMax, 1 << 20, 1 << 20, 0xFFFFFFFFp40}, {kMax, kMax, kMax, 0xFFFFFFFDp64}};
+    for (const auto &[clusters, sectors, bytes, product] : rows)
+        EXPECT_EQ(platform::cluster_bytes(clusters, sectors, bytes), product) << clusters << " " << sectors;
 }

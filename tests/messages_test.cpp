@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -36,17 +37,11 @@ std::string written(const std::string &format, Args... args)
     return testing::internal::GetCapturedStdout();
 }
 
-// The model check's arguments: each tells by its text which conversion took it.
+// The model check's arguments, and how the C library converts each: each
+// tells by its text which conversion took it.
 constexpr int kArgs[] = {0x141, -1};
-
-// One conversion of an int, as the C library makes it.
-std::string converted(char conversion, int arg)
-{
-    const char format[] = {'%', conversion, '\0'};
-    char text[16];
-    std::snprintf(text, sizeof text, format, arg);
-    return text;
-}
+const std::map<char, std::string> kConverted[] = {{{'c', "A"}, {'d', "321"}, {'x', "141"}},
+                                                  {{'c', "\xFF"}, {'d', "-1"}, {'x', "ffffffff"}}};
 
 // The documented editing, for the conversions that take an int. A format is
 // edited only when a '%' is found stepping over the second bytes of
@@ -59,15 +54,15 @@ std::string message_model(const std::string &format)
     if (at >= format.size())
         return format;
     std::string text;
-    const int *arg = kArgs;
+    size_t arg = 0;
     for (at = 0; text.size() < 1024 && at < format.size(); ++at) {
         const char byte = format[at], next = format[at + 1];
         if (next == '\0' || (byte != '\\' && byte != '%'))
             text += byte;
         else if (++at, byte == '\\')
             text += next;
-        else if (next == 'c' || next == 'd' || next == 'x')
-            text += converted(next, *arg++);
+        else if (kConverted[0].count(next) == 1)
+            text += kConverted[arg++].at(next);
         else
             text += {'%', next};
     }
@@ -76,33 +71,29 @@ std::string message_model(const std::string &format)
 
 // Every format of up to 4 bytes, one byte of each kind that matters (an
 // ordinary byte, escape, conversions, a lead byte), and formats that reach
-// the 1024-byte limit.
-TEST(Messages, EveryShortFormatIsWrittenAsDocumented)
+// the 1024-byte limit, against the model; then rows for the conversions of
+// other types and for long texts: past 768 bytes a text that does not fit
+// adds nothing, and a %f that starts just below the limit is cut at the end
+// of the buffer.
+TEST(Messages, EveryFormatIsWrittenAsDocumented)
 {
     std::vector<std::string> formats{std::string(2000, 'z'), std::string(1500, 'a') + "%%" + std::string(498, 'b'),
                                      std::string(1023, 'n') + "%d%d", std::string(1022, 'n') + "\\%%", ""};
     for (size_t i = 4; formats[i].size() < 4; ++i)
         for (char byte : std::string("a\\%cdx\x95"))
             formats.push_back(formats[i] + byte);
+    std::vector<std::pair<std::string, std::string>> rows;
     for (const std::string &format : formats)
-        ASSERT_EQ(written(format, kArgs[0], kArgs[1]), message_model(format)) << format;
-}
-
-TEST(Messages, ConversionsOfOtherTypesAndLongTexts)
-{
+        rows.emplace_back(written(format, kArgs[0], kArgs[1]), message_model(format));
     const std::string t1024(1024, 'x'), t1025(1025, 'y'), head(800, 'h'), edge(1023, 'e');
-    EXPECT_EQ(written("%d", INT_MIN), "-2147483648");
-    EXPECT_EQ(written("%f %d", 1.5, 7), "1.500000 7");
-    EXPECT_EQ(written("[%s]", nullptr), "[(null)]");
-    EXPECT_EQ(written("%s", t1024.c_str()), t1024);
-    EXPECT_EQ(written("%s", t1025.c_str()), t1025.substr(0, 768));
-    EXPECT_EQ(written("%s!", t1025.c_str()), t1025.substr(0, 768) + "!");
-    // Past 768 bytes a text that does not fit adds nothing.
-    EXPECT_EQ(written(head + "%s!", t1025.c_str()), head + "!");
-    // A %f that starts just below the limit is cut at the end of the buffer.
     const std::string huge = written(edge + "%f", 1e300);
-    EXPECT_EQ(huge.substr(0, 1024), edge + "1");
-    EXPECT_EQ(huge.size(), 1278u);
+    rows.insert(rows.end(), {{written("%d", INT_MIN), "-2147483648"}, {written("%f %d", 1.5, 7), "1.500000 7"},
+        {written("[%s]", nullptr), "[(null)]"}, {written("%s", t1024.c_str()), t1024},
+        {written("%s", t1025.c_str()), t1025.substr(0, 768)},
+        {written("%s!", t1025.c_str()), t1025.substr(0, 768) + "!"}, {written(head + "%s!", t1025.c_str()), head + "!"},
+        {huge.substr(0, 1024) + " " + std::to_string(huge.size()), edge + "1 1278"}});
+    for (const auto &[got, want] : rows)
+        ASSERT_EQ(got, want);
 }
 
 TEST(Messages, DestinationsFollowErrfp)
@@ -135,12 +126,7 @@ std::string log_text() { return fs::exists("message.log") ? read_file("message.l
 // not even for "end".
 TEST(Messages, LogHoldsOneLinePerMessageSinceTheLastEnd)
 {
-    const struct {
-        int logging;
-        const char *format;
-        int result;
-        const char *log;
-    } calls[] = {
+    const std::tuple<int, const char *, int, const char *> calls[] = {
         {0, "abc", 0, "no file"}, {0, "end", 0, "no file"},  {1, "end", -1, "no file"}, {1, "abc", 10, nullptr},
         {0, "end", 0, nullptr},   {1, "abc\n", 10, nullptr}, {1, "n=%d", 10, nullptr},  {1, "end\n", 10, nullptr},
         {1, "End", 10, nullptr},  {1, "end", 0, "abc\nabc\n\nn=3\nend\n\nEnd\n"},       {1, "again", 10, nullptr},
@@ -149,11 +135,11 @@ TEST(Messages, LogHoldsOneLinePerMessageSinceTheLastEnd)
     testing_support::TempDir dir;
     const auto cwd = fs::current_path();
     fs::current_path(dir.path());
-    for (const auto &call : calls) {
-        lumlib::errmsgWrite_flg = call.logging;
-        EXPECT_EQ(lumlib::errmsgf(call.format, 3), call.result) << call.format;
-        if (call.log != nullptr) {
-            EXPECT_EQ(log_text(), testing_support::text_output(call.log)) << call.format;
+    for (const auto &[logging, format, result, log] : calls) {
+        lumlib::errmsgWrite_flg = logging;
+        EXPECT_EQ(lumlib::errmsgf(format, 3), result) << format;
+        if (log != nullptr) {
+            EXPECT_EQ(log_text(), testing_support::text_output(log)) << format;
         }
     }
     // A log that cannot be opened drops the message; the next one tries again.

@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -100,12 +100,13 @@ std::string shown(const Bytes &s) { return testing::PrintToString(s); }
 size_t or_end(const Bytes &s, size_t pos) { return std::min(pos, s.size()); }
 
 // Checks an in-place edit, which returns 0, against the model of the whole
-// block it leaves, on every string.
+// block it leaves, on every string. The block has the room asked for after
+// the terminator, no byte of it zero.
 template <class Edit, class Model>
-void expect_edits(const Bytes &alphabet, size_t max_len, Edit edit, Model model)
+void expect_edits(const Bytes &alphabet, size_t max_len, Edit edit, Model model, size_t room = 0)
 {
     for (const Bytes &s : all_strings(alphabet, max_len)) {
-        Exact text(s);
+        Exact text(s + '\0' + Bytes(room, '~'), false);
         EXPECT_EQ(edit(text.data()), 0) << shown(s);
         EXPECT_EQ(text.bytes(), model(s) + '\0') << shown(s);
     }
@@ -147,19 +148,18 @@ TEST(Search, EveryStringAgreesWithTheModel)
             expected += c.bytes.size() == 1 ? Bytes(1, 0) : Bytes("\1\2");
         EXPECT_EQ(lumlib::set_kanji_flg(text.data(), flags.data()), 0);
         EXPECT_EQ(flags, expected + "\x55\x55");
+        // The cut before a limit of pos - 1 is the start of the first
+        // character that ends at pos or later.
         for (size_t pos = 0; pos <= s.size() + 3; ++pos) {
-            const auto before = [pos](const Char &c) { return c.at < pos; };
-            size_t cut = 0;
-            for (const Char &c : characters(s, Rule::split))
-                cut = c.at + c.bytes.size() < pos ? c.at + c.bytes.size() : cut;
-            const size_t last_before = find(shared, true, before);
-            EXPECT_EQ(text.offset(lumlib::get_prech(text.data(), text.data() + pos)), last_before) << pos;
+            const auto ends_late = [pos](const Char &c) { return c.at + c.bytes.size() >= pos; };
+            const size_t cut = or_end(s, find(characters(s, Rule::split), false, ends_late));
+            EXPECT_EQ(text.offset(lumlib::get_prech(text.data(), text.data() + pos)),
+                      find(shared, true, [pos](const Char &c) { return c.at < pos; })) << pos;
             EXPECT_EQ(text.offset(lumlib::charcode_endpos(text.data(), static_cast<int>(pos) - 1)), cut) << pos;
         }
+        EXPECT_EQ(text.offset(lumlib::charcode_endpos(text.data(), INT_MAX)), s.size());
+        EXPECT_EQ(text.offset(lumlib::charcode_endpos(text.data(), INT_MIN)), 0u);
     }
-    Exact text("ab\x82\xA0");
-    EXPECT_EQ(text.offset(lumlib::charcode_endpos(text.data(), INT_MAX)), 4u);
-    EXPECT_EQ(text.offset(lumlib::charcode_endpos(text.data(), INT_MIN)), 0u);
 }
 
 #ifndef _WIN32
@@ -208,25 +208,19 @@ TEST(PathSplitting, EveryPathAgreesWithTheModel)
 TEST(Trimming, QuotesTrailingBlanksAndInsertionsAgreeWithTheModel)
 {
     const Bytes bytes = "a\" \t\n\x81";
-    // The string moves left over the leading quote, terminator included.
+    // The string moves left over the leading quote, terminator included; a
+    // closing quote after it becomes a terminator.
     expect_edits(bytes, 5, lumlib::cutQuoteChar, [](const Bytes &s) {
-        if (s[0] != '"')
-            return s;
-        Bytes moved = s.substr(1) + '\0';
-        if (moved.size() > 1 && moved[moved.size() - 2] == '"')
-            moved[moved.size() - 2] = '\0';
-        return moved;
+        const size_t closed = s.size() > 1 && s.back() == '"';
+        return s[0] != '"' ? s : s.substr(1, s.size() - 1 - closed) + Bytes(closed + 1, '\0');
     });
     expect_edits(bytes, 5, lumlib::cutBackSpace, [](const Bytes &s) {
         const size_t kept = s.find_last_not_of(" \t") + 1;
         return s.substr(0, kept) + Bytes(s.size() - kept, '\0');
     });
-    for (const Bytes &s : all_strings(bytes, 4))
-        for (int c : {0x61, 0x81, 0x100, 0x158}) {
-            Exact text(s + '\0' + '~', false);
-            EXPECT_EQ(lumlib::insChar(text.data(), c), 0);
-            EXPECT_EQ(text.bytes(), static_cast<char>(c) + s + '\0') << shown(s) << c;
-        }
+    for (int c : {0x61, 0x81, 0x100, 0x158})
+        expect_edits(bytes, 4, [c](char *s) { return lumlib::insChar(s, c); },
+                     [c](const Bytes &s) { return static_cast<char>(c) + s; }, 1);
 }
 
 TEST(ChgChr, ReplacesAtCharacterStartsDecidingLengthsAfterwards)
@@ -319,12 +313,12 @@ int byte(const Bytes &s, size_t at) { return static_cast<unsigned char>(s.c_str(
 // A letter in both cases, '_' (between the cases, and StrCmp2's separator
 // here), the backslash, and the bytes at each end of the kinds of the
 // katakana split, some of them lead bytes under the shared rule.
-TEST(Collation, EveryPairAgreesWithTheModel)
+TEST(Collation, EveryPairAgreesWithTheModelAndLongTextsCompareTheirFirst1023Bytes)
 {
     const auto strings = all_strings("aA_\\\x7F\x80\xA0\xA1\xDF\xE0", 3);
     std::vector<Exact> texts(strings.begin(), strings.end());
-    std::vector<std::array<Bytes, 8>> models;
-    std::transform(strings.begin(), strings.end(), std::back_inserter(models), model_of);
+    std::vector<std::array<Bytes, 8>> models(strings.size());
+    std::transform(strings.begin(), strings.end(), models.begin(), model_of);
     for (size_t i = 0; i < texts.size(); ++i)
         for (size_t j = 0; j < texts.size(); ++j) {
             // comp_file's elements point to records whose first member is the path.
@@ -342,6 +336,14 @@ TEST(Collation, EveryPairAgreesWithTheModel)
         }
     for (size_t i = 0; i < texts.size(); ++i)
         EXPECT_EQ(texts[i].bytes(), strings[i] + '\0');  // StrCmp2 restores its arguments
+    // strcasecmp compares copies of the first 1023 bytes, cut inside a
+    // two-byte character too.
+    const Bytes x(1021, 'x');
+    const std::tuple<Bytes, Bytes, int> long_rows[] = {{x + "xxA", x + "XXB", 0}, {x + "xA", x + "XB", -1},
+        {Bytes(5000, 'q'), Bytes(1023, 'Q'), 0}, {x + "x\x82\x41", x + "x\x82\x61", 0},
+        {x + "\x82\x41", x + "\x82\x61", -32}};
+    for (const auto &[s1, s2, difference] : long_rows)
+        EXPECT_EQ(lumlib::strcasecmp(Exact(s1).data(), Exact(s2).data()), difference) << shown(s2.substr(1021));
 }
 
 TEST(CaseFolding, EveryByteAndTextAgreeWithTheModel)
@@ -357,16 +359,6 @@ TEST(CaseFolding, EveryByteAndTextAgreeWithTheModel)
     expect_edits(bytes, 4, lumlib::to_lower, [](const Bytes &s) { return folded(s, std::tolower); });
 }
 
-TEST(Strcasecmp, LongTextsCompareTheirFirst1023Bytes)
-{
-    const Bytes x = Bytes(1021, 'x');
-    EXPECT_EQ(lumlib::strcasecmp(Exact(x + "xxA").data(), Exact(x + "XXB").data()), 0);
-    EXPECT_EQ(lumlib::strcasecmp(Exact(x + "xA").data(), Exact(x + "XB").data()), -1);
-    EXPECT_EQ(lumlib::strcasecmp(Exact(Bytes(5000, 'q')).data(), Exact(Bytes(1023, 'Q')).data()), 0);
-    // The copies are cut inside a two-byte character.
-    EXPECT_EQ(lumlib::strcasecmp(Exact(x + "x\x82\x41").data(), Exact(x + "x\x82\x61").data()), 0);
-    EXPECT_EQ(lumlib::strcasecmp(Exact(x + "\x82\x41").data(), Exact(x + "\x82\x61").data()), -32);
-}
 // ---- Tokens and parameters ---------------------------------------------
 
 // The buffer that SetParam leaves, of size bytes and two more of slack, and
@@ -392,8 +384,7 @@ std::pair<Bytes, size_t> set_param(const Bytes &src, int size)
         taken += c.bytes;
     }
     const size_t stop = start + quoted + taken.size();
-    const auto rest = characters(src.substr(stop));
-    const Bytes stop_char = rest.empty() ? Bytes(1, '\0') : rest[0].bytes;
+    const Bytes stop_char = characters(src.substr(stop) + '\0')[0].bytes;  // the terminator at the end
     taken += bracketed && (taken + stop_char).size() + 2 < slack.size() ? stop_char : "";
     return {(taken + '\0' + slack).substr(0, slack.size()), stop};
 }
