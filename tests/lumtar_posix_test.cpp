@@ -411,19 +411,14 @@ TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
     // converted part; a run that was not stopped converts it all.
     std::string got = read_file(path);
     std::optional<std::size_t> n = got.size();
-    if (c.status > 128 && c.reported && err.find("the first ") != std::string::npos)
-        n = std::stoull(err.substr(err.find("the first ") + 10));
-    else if (c.status > 128)
-        n = converted_prefix(got);
+    if (c.status > 128)
+        n = c.reported ? interruption_count(err, path) : converted_prefix(got);
     ASSERT_TRUE(n) << "not a converted prefix";
     EXPECT_TRUE(converted_exactly(got, *n)) << *n;
     EXPECT_EQ(got.size(), size) << "the file did not keep its size";
-    std::string count = std::to_string(*n), name = "\"" + path + "\": ";
-    std::string want = c.status > 128 ? name + "interrupted; the first " + count + " bytes are converted (-l " +
-                                            count + " converts them back).\n"
-                                      : "";
+    std::string want = c.status > 128 ? interruption_message(path, *n) : "";
     if (c.taken_by_root)
-        want += name + "can't restore its mode (Operation not permitted).\n";
+        want += "\"" + path + "\": can't restore its mode (Operation not permitted).\n";
     EXPECT_EQ(r.exit_status, c.status);
     EXPECT_EQ(err, c.reported ? want : "");
     EXPECT_EQ(r.out, c.reported && c.status == 1 ? "exit!\n" : "");
@@ -431,7 +426,7 @@ TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
     if (c.taken_by_root)
         return;
     EXPECT_EQ(mode_of(path), 0444u);
-    EXPECT_EQ(lumtar({"-l", count, kKey, path}, unprivileged()).exit_status, 0);
+    EXPECT_EQ(lumtar({"-l", std::to_string(*n), kKey, path}, unprivileged()).exit_status, 0);
     EXPECT_TRUE(converted_exactly(read_file(path), 0)) << "not undone";
 }
 

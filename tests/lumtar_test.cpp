@@ -19,6 +19,19 @@ ProcessResult lumtar(std::vector<std::string> args, const ProcessOptions &option
     return run_process(args, options);
 }
 
+std::string interruption_message(const std::string &path, std::uint64_t n)
+{
+    const std::string count = std::to_string(n);
+    return "\"" + path + "\": interrupted; the first " + count + " bytes are converted (-l " + count +
+           " converts them back).\n";
+}
+
+std::uint64_t interruption_count(const std::string &err, const std::string &path)
+{
+    const std::string lead = "\"" + path + "\": interrupted; the first ";
+    return err.compare(0, lead.size(), lead) == 0 ? std::stoull(err.substr(lead.size())) : 0;
+}
+
 testing::AssertionResult same_bytes(const std::string &got, const std::string &want)
 {
     if (got.size() != want.size())
@@ -90,6 +103,7 @@ TEST_P(ScenarioTest, LeavesTheExactOutputAndFiles)
     for (const auto &arg : s.args)
         args.push_back(in_dir(arg, dir));
     ProcessResult r = lumtar(args, options);
+    check_system(s, dir);
     EXPECT_EQ(r.exit_status, s.status);
     EXPECT_EQ(r.out, text_output(in_dir(s.out, dir)));
     EXPECT_EQ(r.err, text_output(in_dir(s.err, dir)));
@@ -97,7 +111,6 @@ TEST_P(ScenarioTest, LeavesTheExactOutputAndFiles)
         std::string want = f.key ? model_convert(*f.key, *f.content, f.limit) : *f.content;
         EXPECT_TRUE(same_bytes(read_file(dir.file(f.name)), want)) << f.name;
     }
-    check_system(s, dir);
 }
 
 const Bytes kData = random_bytes(5000, 1);

@@ -63,7 +63,8 @@ struct Scenario {
 void PrintTo(const Scenario &s, std::ostream *os);
 
 // The system's part of a scenario, in its own test file: the files'
-// permissions and owners before the run, and their modes after it.
+// permissions and owners before the run; after it, whatever it held open
+// let go, and their modes.
 void prepare_system(const Scenario &s, const TempDir &dir, ProcessOptions &options);
 void check_system(const Scenario &s, const TempDir &dir);
 
@@ -74,6 +75,13 @@ extern const std::string kUsageLine;
 extern const Bytes kBinary;
 
 ProcessResult lumtar(std::vector<std::string> args, const ProcessOptions &options = {});
+
+// What the tool says when an interruption stops the conversion of path
+// after n bytes.
+std::string interruption_message(const std::string &path, std::uint64_t n);
+// The count that such a message about path at the start of err gives; 0
+// when err starts with none.
+std::uint64_t interruption_count(const std::string &err, const std::string &path);
 
 // Compares long byte strings, naming the first difference instead of
 // printing both.
