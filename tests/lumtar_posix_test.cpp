@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <linux/filter.h>
 #include <linux/seccomp.h>
+#include <pty.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -300,11 +301,42 @@ bool hold_when_begun(pid_t pid, const BigFile &file)
     return held;
 }
 
+// A raw pseudo-terminal of 70 columns, the bytes written the bytes read,
+// for a child's standard error; -1 where the system has none.
+class Terminal {
+public:
+    Terminal()
+    {
+        termios raw{};
+        cfmakeraw(&raw);
+        winsize size{};
+        size.ws_col = 70;
+        if (openpty(&controller_, &end_, nullptr, &raw, &size) != 0)
+            controller_ = end_ = -1;
+        fcntl(controller_, F_SETFL, O_NONBLOCK);
+    }
+    ~Terminal() { close(end_), close(controller_); }
+    int end() const { return end_; }
+    // What it shows wait_ms from now that it did not show before.
+    std::string read(int wait_ms)
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
+        std::string got;
+        char buf[4096];
+        for (ssize_t n; (n = ::read(controller_, buf, sizeof buf)) > 0;)
+            got.append(buf, static_cast<std::size_t>(n));
+        return got;
+    }
+
+private:
+    int controller_ = -1, end_ = -1;
+};
+
 // A second after it stopped, lets the run go on in slices of a few
 // milliseconds, each a tick after the last, until the terminal shows two
 // lines: the progress looks in wall time, while the conversion moves only
 // in the slices. Returns what the terminal showed.
-std::string go_on_in_slices(pid_t pid, PseudoTerminal &pty)
+std::string go_on_in_slices(pid_t pid, Terminal &terminal)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     std::string shown;
@@ -312,7 +344,7 @@ std::string go_on_in_slices(pid_t pid, PseudoTerminal &pty)
         kill(pid, SIGCONT);
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
         bool held = hold(pid);
-        shown += pty.read(260);
+        shown += terminal.read(260);
         if (!held)
             break;
     }
@@ -370,10 +402,10 @@ class MidwayTest : public testing::TestWithParam<Midway> {};
 TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
 {
     const Midway &c = GetParam();
-    PseudoTerminal pty(70);
+    Terminal terminal;
     if (c.taken_by_root && !root())
         GTEST_SKIP() << "only root can take the file from its user midway";
-    if (c.on_terminal && pty.terminal() < 0)
+    if (c.on_terminal && terminal.end() < 0)
         GTEST_SKIP() << "no pseudo-terminal on this system";
     TempDir dir;
     BigFile file(std::size_t{128} << 20);
@@ -381,9 +413,9 @@ TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
     give_to_nobody(path.substr(0, path.rfind('/')));
     give_to_nobody(path);
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-    int terminal = c.on_terminal ? pty.terminal() : 2;
-    ProcessOptions options{c.env, 0, false, [&c, terminal] {
-                               dup2(terminal, 2);
+    int error_end = c.on_terminal ? terminal.end() : 2;
+    ProcessOptions options{c.env, 0, false, [&c, error_end] {
+                               dup2(error_end, 2);
                                if (c.in_child)
                                    c.in_child();
                            }};
@@ -398,13 +430,13 @@ TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
     if (c.meanwhile)
         c.meanwhile(path);
     const std::size_t size = std::filesystem::file_size(path);
-    std::string shown = c.long_run ? go_on_in_slices(pid, pty) : "";
+    std::string shown = c.long_run ? go_on_in_slices(pid, terminal) : "";
     for (int signal_number : c.signals)
         kill(pid, signal_number);
     kill(pid, SIGCONT);
     ProcessResult r = wait_process(pid, dir.file("out"), dir.file("err"));
     // A pseudo-terminal passes the bytes on a moment after they are written.
-    for (std::string more; c.on_terminal && !(more = pty.read(100)).empty();)
+    for (std::string more; c.on_terminal && !(more = terminal.read(100)).empty();)
         shown += more;
     const std::string err = !c.on_terminal ? r.err : c.env.empty() ? after_progress(shown) : shown;
     // The count that the message gives, or where none can be seen, the
@@ -572,11 +604,11 @@ TEST(SurroundingsTest, AMessageIsWrittenWholeThoughASignalComesWhileItWaits)
     write_file(f, *kBinary);
     int p[2];
     ASSERT_EQ(pipe(p), 0);
-    ASSERT_EQ(fcntl(p[1], F_SETFL, O_NONBLOCK), 0);
-    std::string filler;
-    for (std::string piece(4096, '.'); write(p[1], piece.data(), piece.size()) > 0;)
-        filler += piece;
-    ASSERT_EQ(fcntl(p[1], F_SETFL, 0), 0);
+    // A pipe of one page, full.
+    const int page = fcntl(p[1], F_SETPIPE_SZ, 4096);
+    ASSERT_GT(page, 0);
+    const std::string filler(static_cast<std::size_t>(page), '.');
+    ASSERT_EQ(write(p[1], filler.data(), filler.size()), page);
     ProcessOptions options{{}, 0, false, [&p] { dup2(p[1], 2), close(p[0]); }};
     pid_t pid = start_process({LUMTAR_BINARY, "key", missing, f}, dir.file("out"), dir.file("err"), options);
     close(p[1]);
@@ -588,10 +620,8 @@ TEST(SurroundingsTest, AMessageIsWrittenWholeThoughASignalComesWhileItWaits)
     EXPECT_NE(wchan.find("pipe_write"), std::string::npos) << "the message never waited on the pipe";
     kill(pid, SIGINT);
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    std::string written;
-    char buf[4096];
-    for (ssize_t n; (n = read(p[0], buf, sizeof buf)) > 0;)
-        written.append(buf, static_cast<std::size_t>(n));
+    // The pipe read to its end under a name of its own.
+    const std::string written = read_file("/proc/self/fd/" + std::to_string(p[0]));
     close(p[0]);
     EXPECT_EQ(wait_process(pid, dir.file("out"), dir.file("err")).exit_status, 130);
     EXPECT_EQ(written, filler + "\"" + missing + "\": can't change file mode to write.\n\"" + f +
