@@ -112,15 +112,8 @@ bool press_ctrl_c(pid_t pid, const std::string &name)
     if (!under_wine())
         return GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(pid)) != 0;
     std::string pattern = name.substr(0, name.size() - 1) + "[" + name.back() + "]";
-    std::string command = "sh -c \"for p in /proc/[0-9]*; do grep -qa '" + pattern +
-                          "' $p/cmdline 2>/dev/null && kill -INT ${p#/proc/}; done\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION shell{};
-    if (!CreateProcessA("Z:\\bin\\sh", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &shell))
-        return false;
-    CloseHandle(shell.hThread);
-    CloseHandle(shell.hProcess);
+    run_process({"Z:\\bin\\sh", "-c",
+                 "for p in /proc/[0-9]*; do grep -qa '" + pattern + "' $p/cmdline && kill -INT ${p#/proc/}; done"});
     return true;
 }
 
