@@ -81,8 +81,8 @@ void check_system(const Scenario &s, const TempDir &dir)
 namespace {
 
 const std::string kProtected = "protected\n";
-const Bytes kThreeMiB = random_bytes((3 << 20) + 5, 41);
-const Bytes k300K = (*kThreeMiB).substr(0, 300000);
+const std::string kThreeMiB = random_bytes((3 << 20) + 5, 41);
+const std::string k300K = kThreeMiB.substr(0, 300000);
 const std::string kTestComm = "/proc/" + std::to_string(getpid()) + "/comm";
 
 // A converted file is no longer the program that was trusted: it never
@@ -96,9 +96,9 @@ Scenario read_only(unsigned mode, unsigned after, bool as_nobody = true)
 // Writes past fsize fail (EFBIG) in the first chunk, in a later one while
 // the chunk after it is already transformed, one byte into a chunk, and
 // under a long name, which must not cut the count.
-Scenario write_error(const Bytes &content, std::size_t fsize, const std::string &name = "f")
+Scenario write_error(const std::string &content, std::size_t fsize, const std::string &name = "f")
 {
-    return {"write error at " + std::to_string(fsize) + " of " + std::to_string((*content).size()) + " in " +
+    return {"write error at " + std::to_string(fsize) + " of " + std::to_string(content.size()) + " in " +
                 name.substr(0, 9),
             {{name, content, 0400, "key", static_cast<std::int64_t>(fsize)}, {"later", "untouched\n"}},
             {"key", "$/" + name, "$/later"}, 1, "exit!\n",
@@ -595,7 +595,7 @@ TEST(SurroundingsTest, AMessageIsWrittenWholeThoughASignalComesWhileItWaits)
 {
     TempDir dir;
     std::string f = dir.file("f"), missing = dir.file("missing");
-    write_file(f, *kBinary);
+    write_file(f, kBinary);
     int p[2];
     ASSERT_EQ(pipe(p), 0);
     // A pipe of one page, full.
@@ -620,7 +620,7 @@ TEST(SurroundingsTest, AMessageIsWrittenWholeThoughASignalComesWhileItWaits)
     EXPECT_EQ(wait_process(pid, dir.file("out"), dir.file("err")).exit_status, 130);
     EXPECT_EQ(written, filler + "\"" + missing + "\": can't change file mode to write.\n\"" + f +
                            "\": interrupted; the file is unchanged.\n");
-    EXPECT_EQ(read_file(f), *kBinary);
+    EXPECT_EQ(read_file(f), kBinary);
 }
 
 }  // namespace

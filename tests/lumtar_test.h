@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,23 +22,11 @@ namespace lumtar_test {
 
 using namespace testing_support;
 
-// Bytes that the rows holding the same content share: every test process
-// builds the tables.
-class Bytes {
-public:
-    Bytes(std::string bytes) : bytes_(std::make_shared<const std::string>(std::move(bytes))) {}
-    Bytes(const char *bytes) : Bytes(std::string(bytes)) {}
-    const std::string &operator*() const { return *bytes_; }
-
-private:
-    std::shared_ptr<const std::string> bytes_;
-};
-
 // A file of a scenario, made in a fresh directory before the run and
 // checked after it.
 struct File {
     std::string name;  // may hold directories, which are made too
-    Bytes content;
+    std::string content;
     unsigned mode = 0644;      // POSIX permissions
     std::optional<std::string> key = {};  // the key it is converted with by the end; none: unchanged
     std::int64_t limit = -1;   // converted up to this offset only
@@ -72,7 +59,7 @@ class ScenarioTest : public testing::TestWithParam<Scenario> {};
 
 extern const std::string kUsageLine;
 // Random bytes: binary under any keystream, so text mode refuses them.
-extern const Bytes kBinary;
+extern const std::string kBinary;
 
 ProcessResult lumtar(std::vector<std::string> args, const ProcessOptions &options = {});
 
