@@ -302,40 +302,37 @@ bool hold_when_begun(pid_t pid, const BigFile &file)
 
 // A raw pseudo-terminal of 70 columns, the bytes written the bytes read,
 // for a child's standard error; -1 where the system has none.
-class Terminal {
-public:
+struct Terminal {
+    int controller = -1, end = -1;
     Terminal()
     {
         termios raw{};
         cfmakeraw(&raw);
         winsize size{};
         size.ws_col = 70;
-        if (openpty(&controller_, &end_, nullptr, &raw, &size) != 0)
-            controller_ = end_ = -1;
-        fcntl(controller_, F_SETFL, O_NONBLOCK);
+        if (openpty(&controller, &end, nullptr, &raw, &size) != 0)
+            controller = end = -1;
+        fcntl(controller, F_SETFL, O_NONBLOCK);
     }
-    ~Terminal() { close(end_), close(controller_); }
-    int end() const { return end_; }
+    Terminal(const Terminal &) = delete;
+    ~Terminal() { close(end), close(controller); }
     // What it shows wait_ms from now that it did not show before.
-    std::string read(int wait_ms)
+    std::string read(int wait_ms) const
     {
         std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
         std::string got;
         char buf[4096];
-        for (ssize_t n; (n = ::read(controller_, buf, sizeof buf)) > 0;)
+        for (ssize_t n; (n = ::read(controller, buf, sizeof buf)) > 0;)
             got.append(buf, static_cast<std::size_t>(n));
         return got;
     }
-
-private:
-    int controller_ = -1, end_ = -1;
 };
 
 // A second after it stopped, lets the run go on in slices of a few
 // milliseconds, each a tick after the last, until the terminal shows two
 // lines: the progress looks in wall time, while the conversion moves only
 // in the slices. Returns what the terminal showed.
-std::string go_on_in_slices(pid_t pid, Terminal &terminal)
+std::string go_on_in_slices(pid_t pid, const Terminal &terminal)
 {
     std::this_thread::sleep_for(std::chrono::milliseconds(1200));
     std::string shown;
@@ -404,7 +401,7 @@ TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
     Terminal terminal;
     if (c.taken_by_root && !root())
         GTEST_SKIP() << "only root can take the file from its user midway";
-    if (c.on_terminal && terminal.end() < 0)
+    if (c.on_terminal && terminal.end < 0)
         GTEST_SKIP() << "no pseudo-terminal on this system";
     TempDir dir;
     BigFile file(std::size_t{128} << 20);
@@ -412,7 +409,7 @@ TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
     give_to_nobody(path.substr(0, path.rfind('/')));
     give_to_nobody(path);
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
-    int error_end = c.on_terminal ? terminal.end() : 2;
+    int error_end = c.on_terminal ? terminal.end : 2;
     ProcessOptions options{c.env, 0, false, [&c, error_end] {
                                dup2(error_end, 2);
                                if (c.in_child)
