@@ -405,8 +405,8 @@ TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
         GTEST_SKIP() << "no pseudo-terminal on this system";
     TempDir dir;
     BigFile file(std::size_t{128} << 20);
-    const std::string &path = file.path();
-    give_to_nobody(path.substr(0, path.rfind('/')));
+    const std::string &path = file.path;
+    give_to_nobody(file.dir.path());
     give_to_nobody(path);
     ASSERT_EQ(chmod(path.c_str(), 0444), 0);
     int error_end = c.on_terminal ? terminal.end : 2;

@@ -41,35 +41,35 @@ testing::AssertionResult same_bytes(const std::string &got, const std::string &w
                                        << ", first difference at byte " << (diff.first - got.begin());
 }
 
-std::string BigFile::place_for(std::uint64_t size)
+static std::string place_for(std::uint64_t size)
 {
     std::error_code error;
     return fs::space("/dev/shm", error).available > 2 * size && !error ? "/dev/shm" : "";
 }
 
-BigFile::BigFile(std::uint64_t size) : dir_(place_for(size)), path_(dir_.file("big"))
+BigFile::BigFile(std::uint64_t size) : dir(place_for(size)), path(dir.file("big"))
 {
-    if (fs::space(dir_.path()).available < size) {
-        no_room_ = "no room for a file of " + std::to_string(size) + " bytes in " + dir_.path();
+    if (fs::space(dir.path()).available < size) {
+        no_room = "no room for a file of " + std::to_string(size) + " bytes in " + dir.path();
         return;
     }
-    write_file(path_, "");
-    fs::resize_file(path_, size);
+    write_file(path, "");
+    fs::resize_file(path, size);
 }
 
 void BigFile::write_at(std::uint64_t offset, const std::string &bytes)
 {
-    std::fstream file(path_, std::ios::in | std::ios::out | std::ios::binary);
+    std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
     file.seekp(static_cast<std::streamoff>(offset));
-    ASSERT_TRUE(file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush()) << path_;
+    ASSERT_TRUE(file.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush()) << path;
 }
 
 std::string BigFile::read_at(std::uint64_t offset, std::size_t n) const
 {
-    std::ifstream file(path_, std::ios::binary);
+    std::ifstream file(path, std::ios::binary);
     file.seekg(static_cast<std::streamoff>(offset));
     std::string bytes(n, '\0');
-    EXPECT_TRUE(file.read(bytes.data(), static_cast<std::streamsize>(n))) << path_;
+    EXPECT_TRUE(file.read(bytes.data(), static_cast<std::streamsize>(n))) << path;
     return bytes;
 }
 
@@ -207,14 +207,14 @@ TEST(LargeFileTest, FilePast4GiBConvertsAndRestores)
 {
     const std::uint64_t k4G = std::uint64_t{1} << 32, k2G = k4G / 2, size = k4G + 10000;
     BigFile file(size);
-    if (!file.no_room().empty())
-        GTEST_SKIP() << file.no_room();
+    if (!file.no_room.empty())
+        GTEST_SKIP() << file.no_room;
     const std::string marker = random_bytes(200, 3);
     const std::uint64_t marks[] = {0, k2G - 100, k4G - 100, size - 200};
     for (std::uint64_t at : marks)
         file.write_at(at, marker);
 
-    ASSERT_EQ(lumtar({"big key", file.path()}).exit_status, 0);
+    ASSERT_EQ(lumtar({"big key", file.path}).exit_status, 0);
     // The keystream has period 2^32: past 4 GiB it repeats the start.
     std::string tail_plain = marker.substr(100) + std::string(size - k4G - 300, '\0') + marker;
     EXPECT_TRUE(same_bytes(file.read_at(k4G, size - k4G), model_convert("big key", tail_plain)));
@@ -222,11 +222,11 @@ TEST(LargeFileTest, FilePast4GiBConvertsAndRestores)
     EXPECT_TRUE(same_bytes(file.read_at(0, 10000), model_convert("big key", head_plain)));
     EXPECT_NE(file.read_at(k2G - 100, 200), marker);
 
-    ASSERT_EQ(lumtar({"big key", file.path()}).exit_status, 0);
+    ASSERT_EQ(lumtar({"big key", file.path}).exit_status, 0);
     for (std::uint64_t at : marks)
         EXPECT_EQ(file.read_at(at, 200), marker) << at;
     EXPECT_EQ(file.read_at(k2G + 100, 4096), std::string(4096, '\0'));
-    EXPECT_EQ(fs::file_size(file.path()), size);
+    EXPECT_EQ(fs::file_size(file.path), size);
 }
 
 }  // namespace

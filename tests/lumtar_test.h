@@ -76,19 +76,14 @@ testing::AssertionResult same_bytes(const std::string &got, const std::string &w
 
 // A file of several GiB, zeros until written, in a directory of its own
 // that goes with it: memory-backed where the system has room to spare.
-class BigFile {
-public:
+struct BigFile {
     explicit BigFile(std::uint64_t size);
-    // Why no place had room for it; empty when it was made.
-    const std::string &no_room() const { return no_room_; }
-    const std::string &path() const { return path_; }
     void write_at(std::uint64_t offset, const std::string &bytes);
     std::string read_at(std::uint64_t offset, std::size_t n) const;
 
-private:
-    static std::string place_for(std::uint64_t size);
-    TempDir dir_;
-    std::string path_, no_room_;
+    TempDir dir;
+    std::string path;
+    std::string no_room;  // why no place had room for it; empty when it was made
 };
 
 }  // namespace lumtar_test

@@ -124,29 +124,28 @@ TEST(ConsoleEventTest, CtrlCStopsTheRunWithTheCountThatUndoesIt)
     const std::uint64_t kSize = std::uint64_t{2} << 30;
     TempDir dir;
     BigFile file(kSize);
-    if (!file.no_room().empty())
-        GTEST_SKIP() << file.no_room();
+    if (!file.no_room.empty())
+        GTEST_SKIP() << file.no_room;
     // A group of its own lets Ctrl+Break reach the child alone; it would
     // also make the child ignore the Ctrl+C that Wine sends.
     ProcessOptions group;
     group.new_process_group = !under_wine();
     std::string out = dir.file("out"), err = dir.file("err");
-    pid_t pid = start_process({LUMTAR_BINARY, "key", file.path()}, out, err, group);
+    pid_t pid = start_process({LUMTAR_BINARY, "key", file.path}, out, err, group);
     for (int i = 0; i < 10000 && file.read_at(0, 64) == std::string(64, '\0'); ++i)
         Sleep(1);
     // The big file's directory has a name of its own, which no other
     // process's command line holds.
-    const std::string file_dir = file.path().substr(0, file.path().find_last_of("/\\"));
-    if (!press_ctrl_c(pid, file_dir.substr(file_dir.find_last_of("/\\") + 1))) {
+    if (!press_ctrl_c(pid, std::filesystem::path(file.dir.path()).filename().string())) {
         wait_process(pid, out, err);
         GTEST_SKIP() << "no console control event can be sent here (error " << GetLastError() << ")";
     }
     ProcessResult r = wait_process(pid, out, err);
     EXPECT_EQ(r.exit_status, 130);
-    const std::uint64_t n = interruption_count(r.err, file.path());
-    ASSERT_EQ(r.err, text_output(interruption_message(file.path(), n)));
+    const std::uint64_t n = interruption_count(r.err, file.path);
+    ASSERT_EQ(r.err, text_output(interruption_message(file.path, n)));
 
-    ASSERT_EQ(lumtar({"-l", std::to_string(n), "key", file.path()}).exit_status, 0);
+    ASSERT_EQ(lumtar({"-l", std::to_string(n), "key", file.path}).exit_status, 0);
     const std::size_t kStep = 64 << 20;
     for (std::uint64_t at = 0; at < kSize; at += kStep)
         ASSERT_EQ(file.read_at(at, kStep), std::string(kStep, '\0')) << "not undone at " << at;
