@@ -27,7 +27,7 @@ using namespace testing_support;
 struct File {
     std::string name;  // may hold directories, which are made too
     std::string content;
-    unsigned mode = 0644;      // POSIX permissions
+    unsigned mode = 0644;      // POSIX permissions; Windows: read-only and hidden without 0200
     std::optional<std::string> key = {};  // the key it is converted with by the end; none: unchanged
     std::int64_t limit = -1;   // converted up to this offset only
     unsigned mode_after = 0;   // 0: the mode it had
