@@ -17,8 +17,8 @@
 namespace lumtar_test {
 namespace {
 
-const Bytes kPages = random_bytes(3 * 4096 + 1000, 9);
-const std::string kConverted = model_convert("key", *kPages);
+const std::string kPages = random_bytes(3 * 4096 + 1000, 9);
+const std::string kConverted = model_convert("key", kPages);
 
 // The record of a run of "key" stopped after converted bytes, with the
 // write of window bytes from there announced, and the samples of the last
@@ -39,7 +39,7 @@ Scenario unfinished(const std::string &name, std::int64_t cut, const lumtar::Rec
                     std::vector<std::string> args, int status, const std::string &err, File after)
 {
     after.name = "f";
-    after.content = kConverted.substr(0, static_cast<std::size_t>(cut)) + (*kPages).substr(cut);
+    after.content = kConverted.substr(0, static_cast<std::size_t>(cut)) + kPages.substr(cut);
     return {name, {after}, std::move(args), status, "", err, false, {}, [record](const std::string &dir) {
                 lumtar::InPlaceFile file;
                 ASSERT_EQ(file.examine((dir + "/f").c_str()), lumtar::OpenResult::opened);
@@ -59,17 +59,10 @@ std::string first_bytes(const std::string &path)
 const std::string kUntold = "\"$/f\": a conversion of it stopped, and how far it went can't be told; skipped.\n";
 const std::string kOtherOptions = "\"$/f\": a conversion with other options stopped after 5000 bytes; skipped.\n";
 
-lumtar::Record of_another_boot()
+template <class Change>
+lumtar::Record changed(lumtar::Record record, Change change)
 {
-    lumtar::Record record = record_of(5000);
-    ++record.boot;
-    return record;
-}
-
-lumtar::Record of_text_mode()
-{
-    lumtar::Record record = record_of(5000);
-    record.text_mode = true;
+    change(record);
     return record;
 }
 
@@ -79,7 +72,8 @@ INSTANTIATE_TEST_SUITE_P(Records, ScenarioTest, testing::ValuesIn(std::vector<Sc
     unfinished("the same -l finishes it", 5000, record_of(5000, 0, 9000), {"-l", "9000", "key", "$/f"}, 0,
                "\"$/f\": finishing a conversion that stopped after 5000 bytes.\n",
                {"", "", 0644, "key", 9000, 0, 5000}),
-    unfinished("the same -t finishes it", 5000, of_text_mode(), {"-t", "key", "$/f"}, 0,
+    unfinished("the same -t finishes it", 5000, changed(record_of(5000), [](auto &r) { r.text_mode = true; }),
+               {"-t", "key", "$/f"}, 0,
                "\"$/f\": finishing a conversion that stopped after 5000 bytes.\n", {"", "", 0644, "key", -1, 0, 5000}),
     unfinished("-l at its end undoes it", 5000, record_of(5000), {"-l", "5000", "key", "$/f"}, 0, "",
                {"", "", 0644, "key", 5000}),
@@ -88,7 +82,8 @@ INSTANTIATE_TEST_SUITE_P(Records, ScenarioTest, testing::ValuesIn(std::vector<Sc
     unfinished("-t leaves it", 5000, record_of(5000), {"-t", "key", "$/f"}, 2, kOtherOptions, {"", ""}),
     unfinished("another -l leaves it", 5000, record_of(5000), {"-l", "6000", "key", "$/f"}, 2, kOtherOptions,
                {"", ""}),
-    unfinished("a record of another boot leaves it", 5000, of_another_boot(), {"key", "$/f"}, 2,
+    unfinished("a record of another boot leaves it", 5000, changed(record_of(5000), [](auto &r) { ++r.boot; }),
+               {"key", "$/f"}, 2,
                "\"$/f\": a conversion of it was cut short when the system stopped; how far it went can't be told; "
                "skipped.\n", {"", ""}),
     // A write that a killed run left done up to a page boundary, and one

@@ -9,7 +9,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,24 +22,12 @@ namespace lumtar_test {
 
 using namespace testing_support;
 
-// Bytes that the rows holding the same content share: every test process
-// builds the tables.
-class Bytes {
-public:
-    Bytes(std::string bytes) : bytes_(std::make_shared<const std::string>(std::move(bytes))) {}
-    Bytes(const char *bytes) : Bytes(std::string(bytes)) {}
-    const std::string &operator*() const { return *bytes_; }
-
-private:
-    std::shared_ptr<const std::string> bytes_;
-};
-
 // A file of a scenario, made in a fresh directory before the run and
 // checked after it.
 struct File {
     std::string name;  // may hold directories, which are made too
-    Bytes content;
-    unsigned mode = 0644;      // POSIX permissions
+    std::string content;
+    unsigned mode = 0644;      // POSIX permissions; Windows: read-only and hidden without 0200
     std::optional<std::string> key = {};  // the key it is converted with by the end; none: unchanged
     std::int64_t limit = -1;   // converted up to this offset only
     unsigned mode_after = 0;   // 0: the mode it had
@@ -64,7 +51,8 @@ struct Scenario {
 void PrintTo(const Scenario &s, std::ostream *os);
 
 // The system's part of a scenario, in its own test file: the files'
-// permissions and owners before the run, and their modes after it.
+// permissions and owners before the run; after it, whatever it held open
+// let go, and their modes.
 void prepare_system(const Scenario &s, const TempDir &dir, ProcessOptions &options);
 void check_system(const Scenario &s, const TempDir &dir);
 
@@ -72,9 +60,16 @@ class ScenarioTest : public testing::TestWithParam<Scenario> {};
 
 extern const std::string kUsageLine;
 // Random bytes: binary under any keystream, so text mode refuses them.
-extern const Bytes kBinary;
+extern const std::string kBinary;
 
 ProcessResult lumtar(std::vector<std::string> args, const ProcessOptions &options = {});
+
+// What the tool says when an interruption stops the conversion of path
+// after n bytes; recorded: the file keeps the record of it.
+std::string interruption_message(const std::string &path, std::uint64_t n, bool recorded = false);
+// The count that such a message about path at the start of err gives; 0
+// when err starts with none.
+std::uint64_t interruption_count(const std::string &err, const std::string &path);
 
 // Compares long byte strings, naming the first difference instead of
 // printing both.
@@ -82,19 +77,14 @@ testing::AssertionResult same_bytes(const std::string &got, const std::string &w
 
 // A file of several GiB, zeros until written, in a directory of its own
 // that goes with it: memory-backed where the system has room to spare.
-class BigFile {
-public:
+struct BigFile {
     explicit BigFile(std::uint64_t size);
-    // Why no place had room for it; empty when it was made.
-    const std::string &no_room() const { return no_room_; }
-    const std::string &path() const { return path_; }
     void write_at(std::uint64_t offset, const std::string &bytes);
     std::string read_at(std::uint64_t offset, std::size_t n) const;
 
-private:
-    static std::string place_for(std::uint64_t size);
-    TempDir dir_;
-    std::string path_, no_room_;
+    TempDir dir;
+    std::string path;
+    std::string no_room;  // why no place had room for it; empty when it was made
 };
 
 }  // namespace lumtar_test

@@ -8,13 +8,43 @@
 
 namespace lumtar_test {
 
-// The attributes are tested apart, on files of their own.
-void prepare_system(const Scenario &, const TempDir &, ProcessOptions &) {}
-void check_system(const Scenario &, const TempDir &) {}
-
 namespace {
 
 constexpr DWORD kReadOnlyHidden = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+
+// What the rows hold open through the run, as another program would.
+std::vector<HANDLE> held;
+
+HANDLE hold(const std::string &path, DWORD share)
+{
+    held.push_back(CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_NE(held.back(), INVALID_HANDLE_VALUE) << path;
+    return held.back();
+}
+
+}  // namespace
+
+// A file whose mode lacks the owner's write bit is read-only and hidden,
+// and ends so.
+void prepare_system(const Scenario &s, const TempDir &dir, ProcessOptions &)
+{
+    for (const File &f : s.files)
+        ASSERT_TRUE(f.mode & 0200 || SetFileAttributesA(dir.file(f.name).c_str(), kReadOnlyHidden)) << f.name;
+}
+
+void check_system(const Scenario &s, const TempDir &dir)
+{
+    for (HANDLE handle : held)
+        CloseHandle(handle);
+    held.clear();
+    for (const File &f : s.files) {
+        if (!(f.mode & 0200)) {
+            EXPECT_EQ(GetFileAttributesA(dir.file(f.name).c_str()), kReadOnlyHidden) << f.name;
+        }
+    }
+}
+
+namespace {
 
 // Devices answer to their names in any directory and with any extension
 // or colon, the ports also with a superscript digit (UTF-8 "COM\xc2\xb9",
@@ -40,72 +70,30 @@ INSTANTIATE_TEST_SUITE_P(Windows, ScenarioTest, testing::ValuesIn(std::vector<Sc
      {"key", "$/\xef\xbd\x81.txt", "$/\xef\xbd\x82.txt"}, 2, "", "\"$/?.txt\": can't change file mode to write.\n"},
     {"a path over 260 characters", {{std::string(150, 'd') + "/" + std::string(150, 'e'), "long\n", 0644, "key"}},
      {"key", "$/" + std::string(150, 'd') + "\\" + std::string(150, 'e')}},
+    // Whoever may write the file (an administrator, or Wine's root) converts
+    // it without clearing the attribute; everyone else has it cleared and
+    // set again. Either way the attributes end as they began, after a
+    // conversion, after a mismatch, and when the file, held open by another
+    // program that shares no writing, cannot be opened even with the
+    // attribute cleared.
+    {"read-only files keep their attributes",
+     {{"held", "in use\n", 0444}, {"text", "protected\n", 0444, "key"}, {"binary", kBinary, 0444}},
+     {"-t", "key", "$/held", "$/text", "$/binary"}, 1, "exit!\n",
+     "can't open \"$/held\" to write.\n\"$/binary\": not a text file or mistaken keycode.\n", false, {},
+     [](const std::string &dir) { hold(dir + "/held", FILE_SHARE_READ); }},
+    // Another program holds a file by a lock on any part of it, or by
+    // sharing neither reading nor writing.
+    {"a file that another program holds is skipped", {{"locked", "in use\n"}, {"unshared", "in use\n"}},
+     {"key", "$/locked", "$/unshared"}, 2, "",
+     "\"$/locked\": in use by another program; skipped.\n\"$/unshared\": in use by another program; skipped.\n",
+     false, {}, [](const std::string &dir) {
+         OVERLAPPED at_end{};
+         at_end.Offset = 6;
+         ASSERT_TRUE(LockFileEx(hold(dir + "/locked", FILE_SHARE_READ | FILE_SHARE_WRITE), LOCKFILE_EXCLUSIVE_LOCK, 0,
+                                1, 0, &at_end));
+         hold(dir + "/unshared", 0);
+     }},
 }));
-
-// Whoever may write the file (an administrator, or Wine's root) converts it
-// without clearing the attribute; everyone else has it cleared and set
-// again. Either way the attributes end as they began, after a conversion,
-// after a mismatch, and when the file, held open by another program that
-// shares no writing, cannot be opened even with the attribute cleared.
-TEST(AttributeTest, ReadOnlyFilesKeepTheirAttributes)
-{
-    TempDir dir;
-    std::string text = dir.file("text"), binary = dir.file("binary"), held = dir.file("held");
-    write_file(text, "protected\n");
-    write_file(binary, *kBinary);
-    write_file(held, "in use\n");
-    for (const auto &f : {text, binary, held})
-        ASSERT_TRUE(SetFileAttributesA(f.c_str(), kReadOnlyHidden));
-    HANDLE holder = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    ProcessResult r = lumtar({"-t", "key", held, text, binary});
-    CloseHandle(holder);
-    EXPECT_EQ(r.exit_status, 1);
-    EXPECT_EQ(r.err, text_output("can't open \"" + held + "\" to write.\n\"" + binary +
-                                 "\": not a text file or mistaken keycode.\n"));
-    EXPECT_EQ(r.out, text_output("exit!\n"));
-    EXPECT_EQ(read_file(text), model_convert("key", "protected\n"));
-    EXPECT_TRUE(same_bytes(read_file(binary), *kBinary));
-    EXPECT_EQ(read_file(held), "in use\n");
-    for (const auto &f : {text, binary, held})
-        EXPECT_EQ(GetFileAttributesA(f.c_str()), kReadOnlyHidden) << f;
-}
-
-// Another program holds a file by a lock on any part of it, or by
-// sharing neither reading nor writing.
-TEST(LockTest, AFileThatAnotherProgramHoldsIsSkippedUnchanged)
-{
-    TempDir dir;
-    const std::string locked = dir.file("locked"), unshared = dir.file("unshared"), content = "in use\n";
-    auto hold = [&](const std::string &path, DWORD share) {
-        write_file(path, content);
-        return CreateFileA(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
-    };
-    HANDLE holders[] = {hold(locked, FILE_SHARE_READ | FILE_SHARE_WRITE), hold(unshared, 0)};
-    OVERLAPPED at_end{};
-    at_end.Offset = 6;
-    ASSERT_TRUE(LockFileEx(holders[0], LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at_end));
-    ProcessResult r = lumtar({"key", locked, unshared});
-    for (HANDLE holder : holders)
-        CloseHandle(holder);
-    EXPECT_EQ(r.exit_status, 2);
-    EXPECT_EQ(r.err, text_output("\"" + locked + "\": in use by another program; skipped.\n\"" + unshared +
-                                 "\": in use by another program; skipped.\n"));
-    EXPECT_EQ(read_file(locked) + read_file(unshared), content + content);
-}
-
-// The count of an interruption message about path, after checking the
-// message's exact form; empty when it is not one.
-std::optional<std::uint64_t> interruption_count(const std::string &err, const std::string &path)
-{
-    const std::string lead = "\"" + path + "\": interrupted; the first ";
-    if (err.compare(0, lead.size(), lead) != 0)
-        return std::nullopt;
-    std::string count = err.substr(lead.size(), err.find(' ', lead.size()) - lead.size());
-    if (err != text_output(lead + count + " bytes are converted (-l " + count + " converts them back).\n"))
-        return std::nullopt;
-    return std::stoull(count);
-}
 
 bool under_wine()
 {
@@ -124,15 +112,8 @@ bool press_ctrl_c(pid_t pid, const std::string &name)
     if (!under_wine())
         return GenerateConsoleCtrlEvent(CTRL_BREAK_EVENT, static_cast<DWORD>(pid)) != 0;
     std::string pattern = name.substr(0, name.size() - 1) + "[" + name.back() + "]";
-    std::string command = "sh -c \"for p in /proc/[0-9]*; do grep -qa '" + pattern +
-                          "' $p/cmdline 2>/dev/null && kill -INT ${p#/proc/}; done\"";
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION shell{};
-    if (!CreateProcessA("Z:\\bin\\sh", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &shell))
-        return false;
-    CloseHandle(shell.hThread);
-    CloseHandle(shell.hProcess);
+    run_process({"Z:\\bin\\sh", "-c",
+                 "for p in /proc/[0-9]*; do grep -qa '" + pattern + "' $p/cmdline && kill -INT ${p#/proc/}; done"});
     return true;
 }
 
@@ -143,29 +124,28 @@ TEST(ConsoleEventTest, CtrlCStopsTheRunWithTheCountThatUndoesIt)
     const std::uint64_t kSize = std::uint64_t{2} << 30;
     TempDir dir;
     BigFile file(kSize);
-    if (!file.no_room().empty())
-        GTEST_SKIP() << file.no_room();
+    if (!file.no_room.empty())
+        GTEST_SKIP() << file.no_room;
     // A group of its own lets Ctrl+Break reach the child alone; it would
     // also make the child ignore the Ctrl+C that Wine sends.
     ProcessOptions group;
     group.new_process_group = !under_wine();
     std::string out = dir.file("out"), err = dir.file("err");
-    pid_t pid = start_process({LUMTAR_BINARY, "key", file.path()}, out, err, group);
+    pid_t pid = start_process({LUMTAR_BINARY, "key", file.path}, out, err, group);
     for (int i = 0; i < 10000 && file.read_at(0, 64) == std::string(64, '\0'); ++i)
         Sleep(1);
     // The big file's directory has a name of its own, which no other
     // process's command line holds.
-    const std::string file_dir = file.path().substr(0, file.path().find_last_of("/\\"));
-    if (!press_ctrl_c(pid, file_dir.substr(file_dir.find_last_of("/\\") + 1))) {
+    if (!press_ctrl_c(pid, std::filesystem::path(file.dir.path()).filename().string())) {
         wait_process(pid, out, err);
         GTEST_SKIP() << "no console control event can be sent here (error " << GetLastError() << ")";
     }
     ProcessResult r = wait_process(pid, out, err);
     EXPECT_EQ(r.exit_status, 130);
-    auto n = interruption_count(r.err, file.path());
-    ASSERT_TRUE(n) << r.err;
+    const std::uint64_t n = interruption_count(r.err, file.path);
+    ASSERT_EQ(r.err, text_output(interruption_message(file.path, n)));
 
-    ASSERT_EQ(lumtar({"-l", std::to_string(*n), "key", file.path()}).exit_status, 0);
+    ASSERT_EQ(lumtar({"-l", std::to_string(n), "key", file.path}).exit_status, 0);
     const std::size_t kStep = 64 << 20;
     for (std::uint64_t at = 0; at < kSize; at += kStep)
         ASSERT_EQ(file.read_at(at, kStep), std::string(kStep, '\0')) << "not undone at " << at;

@@ -44,23 +44,6 @@ inline ProcessResult run_process(const std::vector<std::string> &argv, const Pro
     return wait_process(pid, output.file("out"), output.file("err"));
 }
 
-// POSIX: a pseudo-terminal of the given width, raw (the bytes written are
-// the bytes read), for a child to write to; -1 where the system has none.
-// Both ends are closed on exec unless duplicated.
-class PseudoTerminal {
-public:
-    explicit PseudoTerminal(int columns);
-    ~PseudoTerminal();
-    PseudoTerminal(const PseudoTerminal &) = delete;
-    // The end that a child writes to.
-    int terminal() const { return terminal_; }
-    // What was written since the last read, waiting up to wait_ms for it.
-    std::string read(int wait_ms);
-
-private:
-    int controller_ = -1, terminal_ = -1;
-};
-
 // The uid and gid that tests use to drop root: root ignores permissions.
 constexpr unsigned kNobody = 65534;
 

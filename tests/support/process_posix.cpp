@@ -1,7 +1,5 @@
 #include <fcntl.h>
 #include <grp.h>
-#include <poll.h>
-#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -49,36 +47,6 @@ ProcessResult wait_process(pid_t pid, const std::string &out_path, const std::st
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out_path), read_file(err_path)};
-}
-
-PseudoTerminal::PseudoTerminal(int columns)
-{
-    termios raw{};
-    cfmakeraw(&raw);
-    winsize size{};
-    size.ws_col = static_cast<unsigned short>(columns);
-    if (openpty(&controller_, &terminal_, nullptr, &raw, &size) != 0)
-        controller_ = terminal_ = -1;
-    fcntl(controller_, F_SETFL, O_NONBLOCK);
-    for (int end : {controller_, terminal_})
-        fcntl(end, F_SETFD, FD_CLOEXEC);
-}
-
-PseudoTerminal::~PseudoTerminal()
-{
-    close(terminal_);
-    close(controller_);
-}
-
-std::string PseudoTerminal::read(int wait_ms)
-{
-    pollfd ready{controller_, POLLIN, 0};
-    std::string got;
-    char buf[4096];
-    if (poll(&ready, 1, wait_ms) == 1)
-        for (ssize_t n; (n = ::read(controller_, buf, sizeof buf)) > 0;)
-            got.append(buf, static_cast<std::size_t>(n));
-    return got;
 }
 
 }  // namespace testing_support

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 
@@ -28,16 +29,6 @@ std::string quoted(const std::string &arg)
         backslashes = 0;
     }
     return text.append(2 * backslashes, '\\') + '"';
-}
-
-// The arguments are UTF-8, as the tool's file names are: a name that the
-// ANSI code page lacks reaches the child whole.
-std::wstring widened(const std::string &text)
-{
-    std::wstring wide(text.size(), L'\0');
-    wide.resize(static_cast<std::size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                                             wide.data(), static_cast<int>(wide.size()))));
-    return wide;
 }
 
 SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
@@ -76,13 +67,15 @@ pid_t start_process(const std::vector<std::string> &argv, const std::string &out
     startup.hStdInput = inheritable_file("NUL", GENERIC_READ, OPEN_EXISTING);
     startup.hStdOutput = inheritable_file(out_path, GENERIC_WRITE, CREATE_ALWAYS);
     startup.hStdError = inheritable_file(err_path, GENERIC_WRITE, CREATE_ALWAYS);
+    // The arguments are UTF-8, as the tool's file names are: a name that
+    // the ANSI code page lacks reaches the child whole.
     std::wstring line;
     for (const auto &arg : argv)
-        line += (line.empty() ? L"" : L" ") + widened(quoted(arg));
+        line += (line.empty() ? L"" : L" ") + std::filesystem::u8path(quoted(arg)).wstring();
     PROCESS_INFORMATION child{};
     DWORD flags = options.new_process_group ? CREATE_NEW_PROCESS_GROUP : 0;
-    BOOL started_ok = CreateProcessW(widened(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE, flags, nullptr,
-                                     nullptr, &startup, &child);
+    BOOL started_ok = CreateProcessW(std::filesystem::u8path(argv[0]).c_str(), line.data(), nullptr, nullptr, TRUE,
+                                     flags, nullptr, nullptr, &startup, &child);
     DWORD error = GetLastError();
     for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError})
         CloseHandle(h);
