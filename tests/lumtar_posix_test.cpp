@@ -107,13 +107,16 @@ Scenario write_error(const std::string &content, std::size_t fsize, const std::s
             [fsize] { limit(RLIMIT_FSIZE, fsize); }};
 }
 
-// Every positioned write fails, as a failing disk's would.
-void fail_positioned_writes()
+// Every call of the system call fails with the error: positioned writes
+// as a failing disk's would, extended attributes as on a file system that
+// keeps none.
+template <unsigned call, unsigned error>
+void fail_calls()
 {
     sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, __NR_pwrite64, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, call, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | error),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
     sock_fprog program{sizeof filter / sizeof filter[0], filter};
@@ -210,7 +213,10 @@ INSTANTIATE_TEST_SUITE_P(Posix, ScenarioTest, testing::ValuesIn(std::vector<Scen
                                     "/" + std::string(200, 'g') + "/" + std::string(200, 'h') + "/f"),
     // A file that took no byte is unchanged, and keeps even a set-user-ID bit.
     {"a write error before any byte", {{"f", kProtected, 04755}}, {"key", "$/f"}, 1, "exit!\n",
-     "\"$/f\": I/O error (Input/output error); the file is unchanged.\n", true, fail_positioned_writes},
+     "\"$/f\": I/O error (Input/output error); the file is unchanged.\n", true, fail_calls<__NR_pwrite64, EIO>},
+    // Without a record the file is converted as ever.
+    {"a file system without records", {{"f", kThreeMiB, 0644, "key"}}, {"key", "$/f"}, 0, "", "", false,
+     fail_calls<__NR_fsetxattr, EOPNOTSUPP>},
     // A file of root's in the unprivileged user's group lets the user write
     // it: only the kernel can clear its set-ID bits then. It clears a
     // set-group-ID bit on the first write, unless the group may not run the
