@@ -4,16 +4,16 @@
 # and on many small ones, in a directory of the file system to measure.
 # Prints the medians as a Markdown table.
 #
-# Usage: bench/record_cost.sh WITH WITHOUT [dir] [size-in-MiB] [small-files] [runs]
-#   WITH, WITHOUT: the two lumtar binaries; defaults: /tmp 1024 10000 5.
+# Usage: bench/record_cost.sh WITH WITHOUT [dir] [size-in-MiB] [small-files] [runs] [small-size-in-KiB]
+#   WITH, WITHOUT: the two lumtar binaries; defaults: /tmp 1024 10000 5 4.
 set -euo pipefail
 
-with=$1 without=$2 dir=${3:-/tmp} size_mib=${4:-1024} small=${5:-10000} runs=${6:-5}
+with=$1 without=$2 dir=${3:-/tmp} size_mib=${4:-1024} small=${5:-10000} runs=${6:-5} small_kib=${7:-4}
 work=$(mktemp -d -p "$dir" lumtar-record-cost.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 head -c $((size_mib << 20)) /dev/urandom >"$work/large"
 mkdir "$work/small"
-for ((i = 0; i < small; i++)); do head -c 4096 /dev/urandom >"$work/small/$i"; done
+for ((i = 0; i < small; i++)); do head -c $((small_kib << 10)) /dev/urandom >"$work/small/$i"; done
 
 declare -A times
 # Appends the wall time of one run, in nanoseconds, to the named series.
@@ -40,7 +40,7 @@ echo "| run | with the record | without | cost |"
 echo "|---|---:|---:|---:|"
 for what in large small; do
     with_ns=$(median <<<"${times[$what with]}") without_ns=$(median <<<"${times[$what without]}")
-    label=$([[ $what == large ]] && echo "one file of $size_mib MiB" || echo "$small files of 4 KiB")
+    label=$([[ $what == large ]] && echo "one file of $size_mib MiB" || echo "$small files of $small_kib KiB")
     awk -v label="$label" -v w="$with_ns" -v wo="$without_ns" 'BEGIN {
         printf "| %s | %.3f s | %.3f s | %+.1f%% |\n", label, w / 1e9, wo / 1e9, (w / wo - 1) * 100
     }'
