@@ -1,7 +1,7 @@
 #include "record.h"
 
+#include <algorithm>
 #include <array>
-#include <cstring>
 
 namespace lumtar {
 namespace {
