@@ -129,8 +129,9 @@ std::string take_samples(const unsigned char *data, std::size_t n, std::int64_t 
 }
 
 // A page is done when every sample reads as written, and untouched when
-// every one reads as it was before; where the keystream is zero at all eight, the
-// two look alike. The done pages must come first.
+// every one reads as it was before; where the keystream is zero at all
+// eight, the two look alike. The done pages must come first, and reach at
+// least as far as the part known to be converted.
 std::optional<std::int64_t> converted_end(const Record &record, std::string_view window_now,
                                           std::string_view keystream)
 {
