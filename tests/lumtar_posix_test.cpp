@@ -431,6 +431,12 @@ TEST_P(MidwayTest, AStoppedRunLeavesAnExactPrefixAndSaysHowLong)
                            }};
     pid_t pid = start_process({LUMTAR_BINARY, kKey, path}, dir.file("out"), dir.file("err"), unprivileged(options));
     ASSERT_TRUE(hold_when_begun(pid, file));
+    // A test held back by a loaded machine may find the run at its very end.
+    if (file.read_at((std::size_t{128} << 20) - 64, 64) != std::string(64, '\0')) {
+        kill(pid, SIGKILL);
+        wait_process(pid, dir.file("out"), dir.file("err"));
+        GTEST_SKIP() << "the whole file went through before the run could be held midway";
+    }
     // The process list shows the key blanked: as many empty bytes.
     EXPECT_EQ(read_file("/proc/" + std::to_string(pid) + "/cmdline"),
               LUMTAR_BINARY + std::string(kKey.size() + 2, '\0') + path + '\0');
