@@ -72,12 +72,10 @@ Outcome report_interruption(const char *name, std::int64_t converted, bool recor
     // "-l 0" is no valid undo: say plainly that nothing changed.
     if (converted == 0)
         std::fprintf(stderr, "\"%s\": interrupted; the file is unchanged.\n", name);
-    else if (recorded)
-        std::fprintf(stderr, "\"%s\": interrupted; the first %" PRId64 " bytes are converted (the same command "
-                     "finishes the file; -l %" PRId64 " converts them back).\n", name, converted, converted);
     else
-        std::fprintf(stderr, "\"%s\": interrupted; the first %" PRId64 " bytes are converted (-l %" PRId64
-                     " converts them back).\n", name, converted, converted);
+        std::fprintf(stderr, "\"%s\": interrupted; the first %" PRId64 " bytes are converted (%s-l %" PRId64
+                     " converts them back).\n", name, converted, recorded ? "the same command finishes the file; " : "",
+                     converted);
     return Outcome::interrupted;
 }
 
