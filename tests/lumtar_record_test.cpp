@@ -12,7 +12,6 @@
 #include "file_io.h"
 #include "lumtar_test.h"
 #include "record.h"
-#include "system.h"
 
 namespace lumtar_test {
 namespace {
@@ -20,31 +19,37 @@ namespace {
 const std::string kPages = random_bytes(3 * 4096 + 1000, 9);
 const std::string kConverted = model_convert("key", kPages);
 
-// The record of a run of "key" stopped after converted bytes, with the
-// write of window bytes from there announced, and the samples of the last
-// bytes behind.
-lumtar::Record record_of(std::int64_t converted, std::size_t window = 0, std::int64_t limit = -1,
-                         std::int64_t behind = 0)
+// The file as a dead run of "key" left it: converted up to cut, but for
+// [from, to), which the disk lost.
+std::string left_at(std::size_t cut, std::size_t from = 0, std::size_t to = 0)
 {
-    lumtar::Record record{false, lumtar::key_check("key"), limit, lumtar::sys::boot_identity(), converted,
-                          converted - behind, static_cast<std::uint32_t>(behind + window), ""};
-    std::string written = kConverted.substr(static_cast<std::size_t>(record.window_start), record.window);
-    record.samples = lumtar::take_samples(reinterpret_cast<const unsigned char *>(written.data()), record.window,
-                                          record.window_start);
-    return record;
+    std::string left = kConverted.substr(0, cut) + kPages.substr(cut);
+    return left.replace(from, to - from, kPages.substr(from, to - from));
 }
 
-// f, converted up to cut, carrying the record.
-Scenario unfinished(const std::string &name, std::int64_t cut, const lumtar::Record &record,
+// The record of that run, converted up to converted, with the window
+// [start, end).
+std::string record_of(std::int64_t converted, std::int64_t start, std::int64_t end, std::int64_t limit = -1,
+                      bool text_mode = false)
+{
+    auto window = static_cast<std::size_t>(end - start);
+    return lumtar::encode({text_mode, lumtar::key_check("key"), limit, converted, start,
+                           static_cast<std::uint32_t>(window),
+                           lumtar::take_checks(reinterpret_cast<const unsigned char *>(kConverted.data()) + start,
+                                               window, start)});
+}
+
+// f, left as it is with the record; after: what the run must leave of it.
+Scenario unfinished(const std::string &name, const std::string &left, const std::string &record,
                     std::vector<std::string> args, int status, const std::string &err, File after)
 {
     after.name = "f";
-    after.content = kConverted.substr(0, static_cast<std::size_t>(cut)) + kPages.substr(cut);
-    return {name, {after}, std::move(args), status, "", err, false, {}, [record](const std::string &dir) {
+    return {name, {after}, std::move(args), status, "", err, false, {}, [left, record](const std::string &dir) {
+                write_file(dir + "/f", left);
                 lumtar::InPlaceFile file;
                 ASSERT_EQ(file.examine((dir + "/f").c_str()), lumtar::OpenResult::opened);
                 ASSERT_EQ(file.open_for_update(), lumtar::OpenResult::opened);
-                ASSERT_EQ(file.save_record(lumtar::encode(record)), 0);
+                ASSERT_EQ(file.save_record(record), 0);
             }};
 }
 
@@ -56,43 +61,47 @@ std::string first_bytes(const std::string &path)
     return bytes;
 }
 
+const File kFinished{"", kPages, 0644, "key"}, kUndone{"", kPages};
 const std::string kUntold = "\"$/f\": a conversion of it stopped, and how far it went can't be told; skipped.\n";
 const std::string kOtherOptions = "\"$/f\": a conversion with other options stopped after 5000 bytes; skipped.\n";
 
-template <class Change>
-lumtar::Record changed(lumtar::Record record, Change change)
+std::string finishing(int n)
 {
-    change(record);
-    return record;
+    return "\"$/f\": finishing a conversion that stopped after " + std::to_string(n) + " bytes.\n";
 }
 
 INSTANTIATE_TEST_SUITE_P(Records, ScenarioTest, testing::ValuesIn(std::vector<Scenario>{
-    unfinished("the same command finishes it", 5000, record_of(5000), {"key", "$/f"}, 0,
-               "\"$/f\": finishing a conversion that stopped after 5000 bytes.\n", {"", "", 0644, "key", -1, 0, 5000}),
-    unfinished("the same -l finishes it", 5000, record_of(5000, 0, 9000), {"-l", "9000", "key", "$/f"}, 0,
-               "\"$/f\": finishing a conversion that stopped after 5000 bytes.\n",
-               {"", "", 0644, "key", 9000, 0, 5000}),
-    unfinished("the same -t finishes it", 5000, changed(record_of(5000), [](auto &r) { r.text_mode = true; }),
-               {"-t", "key", "$/f"}, 0,
-               "\"$/f\": finishing a conversion that stopped after 5000 bytes.\n", {"", "", 0644, "key", -1, 0, 5000}),
-    unfinished("-l at its end undoes it", 5000, record_of(5000), {"-l", "5000", "key", "$/f"}, 0, "",
-               {"", "", 0644, "key", 5000}),
-    unfinished("another key leaves it", 5000, record_of(5000), {"other", "$/f"}, 2,
-               "\"$/f\": a conversion with another key is unfinished; skipped.\n", {"", ""}),
-    unfinished("-t leaves it", 5000, record_of(5000), {"-t", "key", "$/f"}, 2, kOtherOptions, {"", ""}),
-    unfinished("another -l leaves it", 5000, record_of(5000), {"-l", "6000", "key", "$/f"}, 2, kOtherOptions,
-               {"", ""}),
-    unfinished("a record of another boot leaves it", 5000, changed(record_of(5000), [](auto &r) { ++r.boot; }),
-               {"key", "$/f"}, 2,
-               "\"$/f\": a conversion of it was cut short when the system stopped; how far it went can't be told; "
-               "skipped.\n", {"", ""}),
-    // A write that a killed run left done up to a page boundary, and one
-    // done to a byte that no kill leaves.
-    unfinished("a write done to a page boundary", 8192, record_of(4096, 8192), {"key", "$/f"}, 0,
-               "\"$/f\": finishing a conversion that stopped after 8192 bytes.\n", {"", "", 0644, "key", -1, 0, 8192}),
-    unfinished("a write done to another byte", 8000, record_of(4096, 8192), {"key", "$/f"}, 2, kUntold, {"", ""}),
+    unfinished("the same command finishes it", left_at(5000), record_of(5000, 5000, 5000), {"key", "$/f"}, 0,
+               finishing(5000), kFinished),
+    unfinished("the same -l finishes it", left_at(5000), record_of(5000, 5000, 5000, 9000),
+               {"-l", "9000", "key", "$/f"}, 0, finishing(5000), {"", kPages, 0644, "key", 9000}),
+    unfinished("the same -t finishes it", left_at(5000), record_of(5000, 5000, 5000, -1, true),
+               {"-t", "key", "$/f"}, 0, finishing(5000), kFinished),
+    unfinished("-l at its end undoes it", left_at(5000), record_of(5000, 5000, 5000), {"-l", "5000", "key", "$/f"},
+               0, "", kUndone),
+    unfinished("another key leaves it", left_at(5000), record_of(5000, 5000, 5000), {"other", "$/f"}, 2,
+               "\"$/f\": a conversion with another key is unfinished; skipped.\n", {"", left_at(5000)}),
+    unfinished("-t leaves it", left_at(5000), record_of(5000, 5000, 5000), {"-t", "key", "$/f"}, 2, kOtherOptions,
+               {"", left_at(5000)}),
+    unfinished("another -l leaves it", left_at(5000), record_of(5000, 5000, 5000), {"-l", "6000", "key", "$/f"}, 2,
+               kOtherOptions, {"", left_at(5000)}),
+    // A killed run's write ends at a page boundary; the disk of a machine
+    // that stopped may keep any of its pages, and tear one inside.
+    unfinished("a write done to a page boundary", left_at(8192), record_of(4096, 4096, 12288), {"key", "$/f"}, 0,
+               finishing(8192), kFinished),
+    unfinished("a page that the disk lost", left_at(12288, 4096, 8192), record_of(4096, 0, 13288), {"key", "$/f"}, 0,
+               finishing(12288), kFinished),
+    unfinished("a lost page keeps -l from undoing it", left_at(12288, 4096, 8192), record_of(4096, 0, 13288),
+               {"-l", "12288", "key", "$/f"}, 2,
+               "\"$/f\": a conversion with other options stopped after 12288 bytes; skipped.\n",
+               {"", left_at(12288, 4096, 8192)}),
+    unfinished("a torn page", left_at(8000), record_of(4096, 4096, 12288), {"key", "$/f"}, 2,
+               "\"$/f\": a conversion of it was cut short inside the page at byte 4096, which is now neither "
+               "converted nor as it was; skipped.\n", {"", left_at(8000)}),
     // Put back as it was meanwhile, it no longer reads as the record left it.
-    unfinished("a file put back", 0, record_of(5000, 0, -1, 5000), {"key", "$/f"}, 2, kUntold, {"", ""}),
+    unfinished("a file put back", kPages, record_of(5000, 0, 5000), {"key", "$/f"}, 2, kUntold, {"", kPages}),
+    unfinished("a record cut short", left_at(5000), record_of(5000, 5000, 5000).substr(0, 30), {"key", "$/f"}, 2,
+               kUntold, {"", left_at(5000)}),
 }));
 
 // Killed at random moments, with or without -l and -t, a run leaves what

@@ -1,16 +1,19 @@
 // The record of an unfinished conversion: what it keeps, and how exactly it
-// tells how far a write went.
+// tells the pages of its window apart.
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <random>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "record.h"
 #include "support/temp_dir.h"
 
 namespace {
 
+using lumtar::Page;
 using lumtar::Record;
 using testing_support::random_bytes;
 
@@ -26,47 +29,65 @@ std::string xor_of(std::string a, const std::string &b)
     return a;
 }
 
-// A keystream with no zero byte, so that every sample tells its page.
-std::string nonzero_keystream(std::size_t n, unsigned seed)
+// The record of a file converted up to converted, with the checks of
+// written, which lies at offset.
+Record announcing(const std::string &written, std::int64_t offset, std::int64_t converted)
 {
-    std::string keystream = random_bytes(n, seed);
-    for (char &c : keystream)
-        c = c == '\0' ? '\x5a' : c;
-    return keystream;
+    return {true, lumtar::key_check("k"), 123456789012, converted, offset, static_cast<std::uint32_t>(written.size()),
+            lumtar::take_checks(bytes(written), written.size(), offset)};
 }
 
-// The record of a file converted up to converted, with the samples of
-// written, which lies at offset.
-Record announcing(const std::string &written, std::int64_t offset, std::int64_t converted = -1)
+// CRC-32C a bit at a time, as it is defined.
+std::uint32_t crc_model(const std::string &data)
 {
-    Record record{true, lumtar::key_check("k"), 123456789012, 0x0123456789abcdefu,
-                  converted < 0 ? offset : converted, offset, static_cast<std::uint32_t>(written.size()), ""};
-    record.samples = lumtar::take_samples(bytes(written), written.size(), offset);
-    return record;
+    std::uint32_t crc = ~0u;
+    for (unsigned char c : data)
+        for (int bit = 0; bit < 8; ++bit, c >>= 1)
+            crc = (crc >> 1) ^ ((crc ^ c) & 1 ? 0x82F63B78u : 0);
+    return ~crc;
+}
+
+TEST(RecordTest, ChecksAreCrc32cOnEveryKernel)
+{
+    EXPECT_EQ(lumtar::key_check("123456789"), 0xE3069283u);  // CRC-32C's check value
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 300; ++trial) {
+        const std::string data = random_bytes(rng() % 100, rng());
+        const std::size_t cut = data.empty() ? 0 : rng() % data.size();
+        const auto portable = lumtar::crc32c_portable(bytes(data) + cut, data.size() - cut,
+                                                      lumtar::crc32c_portable(bytes(data), cut, 0));
+        EXPECT_EQ(portable, crc_model(data)) << data.size();
+        EXPECT_EQ(lumtar::crc32c(bytes(data), data.size()), portable) << data.size();
+#if defined(__x86_64__)
+        if (__builtin_cpu_supports("sse4.2")) {
+            EXPECT_EQ(lumtar::crc32c_sse42(bytes(data) + cut, data.size() - cut,
+                                           lumtar::crc32c_sse42(bytes(data), cut, 0)), portable) << data.size();
+        }
+#endif
+    }
 }
 
 TEST(RecordTest, KeepsEveryFieldAndRefusesAnyDamage)
 {
-    EXPECT_EQ(lumtar::key_check("123456789"), 0xE3069283u);  // CRC-32C's check value
     const Record record = announcing(random_bytes(9000, 3), 3 * 4096 - 5, 3 * 4096 + 7);
     const std::string encoded = lumtar::encode(record);
     std::optional<Record> back = lumtar::decode(encoded);
     ASSERT_TRUE(back);
-    EXPECT_EQ(std::tie(back->text_mode, back->key_check, back->limit, back->boot, back->converted,
-                       back->window_start, back->window, back->samples),
-              std::tie(record.text_mode, record.key_check, record.limit, record.boot, record.converted,
-                       record.window_start, record.window, record.samples));
+    EXPECT_EQ(std::tie(back->text_mode, back->key_check, back->limit, back->converted, back->window_start,
+                       back->window, back->checks),
+              std::tie(record.text_mode, record.key_check, record.limit, record.converted, record.window_start,
+                       record.window, record.checks));
     for (std::size_t i = 0; i < encoded.size(); ++i) {
         std::string damaged = encoded;
         damaged[i] = static_cast<char>(damaged[i] ^ 0x10);
         EXPECT_FALSE(lumtar::decode(damaged)) << "byte " << i;
         EXPECT_FALSE(lumtar::decode(encoded.substr(0, i))) << "cut at " << i;
     }
-    // Whole, but not what this version writes: samples that do not fit the
+    // Whole, but not what this version writes: checks that do not fit the
     // window, a converted part that ends outside it, a window before the
     // file begins.
     using Change = void (*)(Record &);
-    for (Change unfit : {Change([](Record &r) { r.samples.pop_back(); }),
+    for (Change unfit : {Change([](Record &r) { r.checks.pop_back(); }),
                          Change([](Record &r) { r.converted = r.window_start - 1; }),
                          Change([](Record &r) { r.converted = r.window_start + r.window + 1; }),
                          Change([](Record &r) { r.window_start = r.converted = -4096; })}) {
@@ -76,59 +97,57 @@ TEST(RecordTest, KeepsEveryFieldAndRefusesAnyDamage)
     }
 }
 
-// Every cut of a write, at every byte, in windows that begin and end on and
-// off page boundaries, some shorter than the eight samples, and with part
-// of the window known converted: a cut on a page boundary past that part
-// is told exactly, and no other cut is told at all.
-TEST(RecordTest, TellsAWriteCutAtAPageBoundaryAndNoOtherCut)
+// Every mix of converted, unconverted and torn pages (torn: converted up
+// to a disk sector inside), in windows that begin and end on and off page
+// boundaries, with each page boundary as the end of the part known to be
+// converted: each page is told as it is, unless one before that end is
+// not converted, which no run leaves.
+TEST(RecordTest, TellsEveryPageOfTheWindowAsItIs)
 {
-    const std::tuple<std::int64_t, std::size_t, std::size_t> windows[] = {
-        {0, 3 * 4096, 0}, {4096 - 3, 4096 + 10, 0}, {8190, 5, 0}, {5 * 4096 + 7, 2 * 4096 + 1, 4089},
-        {1 << 20, 1, 0}, {1 << 20, 4096 + 1, 4096}};
-    for (auto [offset, length, behind] : windows) {
-        const std::string before = random_bytes(length, 5), keystream = nonzero_keystream(length, 6);
+    const std::tuple<std::int64_t, std::size_t> windows[] = {
+        {0, 3 * 4096}, {4096 - 3, 4096 + 10}, {8190, 5}, {5 * 4096, 2 * 4096 + 1}, {1 << 20, 1}};
+    for (auto [offset, length] : windows) {
+        const std::string before = random_bytes(length, 5), keystream = random_bytes(length, 6);
         const std::string after = xor_of(before, keystream);
-        const Record record = announcing(after, offset, offset + static_cast<std::int64_t>(behind));
-        for (std::size_t cut = 0; cut <= length; ++cut) {
-            std::string now = after.substr(0, cut) + before.substr(cut);
-            bool told = cut >= behind &&
-                        (cut == 0 || cut == length || (offset + static_cast<std::int64_t>(cut)) % 4096 == 0);
-            EXPECT_EQ(lumtar::converted_end(record, now, keystream),
-                      told ? std::optional<std::int64_t>(offset + static_cast<std::int64_t>(cut)) : std::nullopt)
-                << offset << "+" << cut;
+        std::vector<std::pair<std::size_t, std::size_t>> spans;  // each page's place in the window
+        for (std::size_t at = 0; at < length; at = spans.back().second)
+            spans.emplace_back(at, std::min(length, at + 4096 - (offset + at) % 4096));
+        for (int mix = 0; mix < 27; ++mix) {
+            std::string now;
+            std::vector<Page::State> states;
+            for (std::size_t i = 0, code = mix; i < spans.size(); ++i, code /= 3) {
+                const auto [from, to] = spans[i];
+                const auto state = static_cast<Page::State>(code % 3);
+                const std::size_t torn = to - from > 512 ? from + 512 : to;
+                states.push_back(state == Page::torn && torn == to ? Page::converted : state);
+                now += (state == Page::unconverted ? before : after).substr(from, torn - from) +
+                       (state == Page::converted ? after : before).substr(torn, to - torn);
+            }
+            for (std::size_t known = 0; known < spans.size(); ++known) {
+                const Record record = announcing(after, offset, offset + static_cast<std::int64_t>(spans[known].first));
+                std::optional<std::vector<Page>> want(std::vector<Page>{});
+                for (std::size_t i = 0; i < spans.size(); ++i) {
+                    want->push_back({states[i], offset + static_cast<std::int64_t>(spans[i].first),
+                                     spans[i].second - spans[i].first});
+                    want = i < known && states[i] != Page::converted ? std::nullopt : want;
+                    if (!want)
+                        break;
+                }
+                auto got = lumtar::window_pages(record, now, keystream);
+                ASSERT_EQ(got.has_value(), want.has_value()) << offset << " " << mix << " " << known;
+                for (std::size_t i = 0; got && i < got->size(); ++i)
+                    EXPECT_EQ(std::tie((*got)[i].state, (*got)[i].offset, (*got)[i].length),
+                              std::tie((*want)[i].state, (*want)[i].offset, (*want)[i].length)) << i;
+                EXPECT_EQ(got ? got->size() : 0, want ? want->size() : 0);
+            }
         }
         // A file now shorter than the window cannot tell.
-        EXPECT_FALSE(lumtar::converted_end(record, after.substr(0, length - 1), keystream));
+        EXPECT_FALSE(lumtar::window_pages(announcing(after, offset, offset), after.substr(0, length - 1), keystream));
     }
-}
-
-// Three whole pages in each order of done and untouched: only done pages
-// that come first are a write cut short. A page whose samples the
-// keystream leaves as they were looks both ways, and is never guessed.
-TEST(RecordTest, TellsOnlyDonePagesThatComeFirst)
-{
-    const std::size_t kPage = lumtar::kRecordPage;
-    const std::string before = random_bytes(3 * kPage, 7), keystream = nonzero_keystream(3 * kPage, 8);
-    const std::string after = xor_of(before, keystream);
-    const Record record = announcing(after, 4096);
-    for (int done = 0; done < 8; ++done) {
-        std::string now;
-        for (std::size_t page = 0; page < 3; ++page)
-            now += (done >> page & 1 ? after : before).substr(page * kPage, kPage);
-        bool first = done == 0 || done == 1 || done == 3 || done == 7;
-        int pages = (done & 1) + (done >> 1 & 1) + (done >> 2 & 1);
-        EXPECT_EQ(lumtar::converted_end(record, now, keystream),
-                  first ? std::optional<std::int64_t>(4096 + pages * static_cast<std::int64_t>(kPage))
-                        : std::nullopt)
-            << done;
-    }
-    std::string blind = keystream;
-    for (std::size_t at : {0, 1, 2, 3})
-        blind[kPage + at] = blind[2 * kPage - 1 - at] = '\0';
-    const Record blind_record = announcing(xor_of(before, blind), 4096);
-    EXPECT_FALSE(lumtar::converted_end(blind_record, before, blind));
-    blind[kPage + 2] = '\1';
-    EXPECT_EQ(lumtar::converted_end(announcing(xor_of(before, blind), 4096), before, blind), 4096);
+    // A page whose check the keystream leaves as it was reads both ways,
+    // and is never guessed at.
+    const std::string page = random_bytes(4096, 7), zero(4096, '\0');
+    EXPECT_FALSE(lumtar::window_pages(announcing(page, 0, 0), page, zero));
 }
 
 }  // namespace

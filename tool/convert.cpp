@@ -89,12 +89,20 @@ std::size_t read_size(std::int64_t offset, std::int64_t limit)
     return static_cast<std::size_t>(std::min<std::int64_t>(wanted, kChunkSize));
 }
 
-// Keeps the file's record as the conversion goes: saved before each write,
-// removed once the file is done, and left saying exactly how far it went
-// when the work stops. Where the file system keeps no record, or the
-// system tells no boot, the file is converted without one, as it always
-// was; but a record that an earlier run left is kept up, or nothing more is
-// written: a stale one would undo good work.
+// Sixteen pages before the last write go into each record: enough to tell
+// a file that was put back as it was meanwhile.
+constexpr std::int64_t kPagesBehind = 16;
+// A record's window: those pages, the last write and the next. Its checks,
+// four bytes a page, stay within what any file system keeps with a file.
+constexpr std::size_t kMostWindow = 2 * kChunkSize + kPagesBehind * kRecordPage;
+
+// Keeps the file's record as the conversion goes: before each write it is
+// saved and the file synced, so that the disk never holds a write that the
+// record on it does not cover; once the file is done and synced, it is
+// removed; when the work stops, it is left saying exactly how far it went.
+// Where the file system keeps no record, the file is converted without
+// one, as it always was; but a record that an earlier run left is kept up,
+// or nothing more is written: a stale one would undo good work.
 class RecordKeeper {
 public:
     RecordKeeper(InPlaceFile &file, const Options &options, bool inherited);
@@ -109,19 +117,15 @@ public:
     bool kept() const { return saved_ || inherited_; }
 
 private:
-    // Sixteen pages of the write before go into the record with the next:
-    // enough to tell the file that was put back as it was, and small, so
-    // that a record of a whole chunk fits any file system's limit.
-    static constexpr std::int64_t kPagesBehind = 16;
-
-    void save(std::int64_t converted, const std::string &ahead, std::size_t n);
+    void save(std::int64_t offset, const std::string &ahead, std::size_t n);
 
     InPlaceFile &file_;
     Record record_;
-    bool inherited_, keeping_, saved_ = false;
-    // The samples of the last pages of the last write, and where they lie.
+    bool inherited_, keeping_ = true, saved_ = false;
+    // The checks of the last write, which began at last_write_ and ended at
+    // behind_end_, and of the pages before it, from behind_start_.
     std::string behind_;
-    std::int64_t behind_start_ = 0, behind_end_ = -1;
+    std::int64_t behind_start_ = 0, behind_end_ = -1, last_write_ = 0;
 };
 
 RecordKeeper::RecordKeeper(InPlaceFile &file, const Options &options, bool inherited)
@@ -130,49 +134,51 @@ RecordKeeper::RecordKeeper(InPlaceFile &file, const Options &options, bool inher
     record_.text_mode = options.text_mode;
     record_.key_check = key_check(key_text);
     record_.limit = options.limit;
-    record_.boot = sys::boot_identity();
-    keeping_ = record_.boot != 0;
 }
 
-// The record of a file converted up to converted, with the write of n
-// bytes from there (their samples, ahead) announced. The pages behind count
-// only when their write went through whole.
-void RecordKeeper::save(std::int64_t converted, const std::string &ahead, std::size_t n)
+// The record of a file converted up to offset, with the write of n bytes
+// from there (their checks, ahead) announced. The last write counts as on
+// the disk only once this record is: it stays in the window.
+void RecordKeeper::save(std::int64_t offset, const std::string &ahead, std::size_t n)
 {
-    bool behind = behind_end_ == converted;
-    record_.converted = converted;
-    record_.window_start = behind ? behind_start_ : converted;
-    record_.window = static_cast<std::uint32_t>(converted - record_.window_start + static_cast<std::int64_t>(n));
-    record_.samples = (behind ? behind_ : std::string()) + ahead;
-    if (int error = file_.save_record(encode(record_)))
+    bool behind = behind_end_ == offset;
+    record_.converted = behind ? last_write_ : offset;
+    record_.window_start = behind ? behind_start_ : offset;
+    record_.window = static_cast<std::uint32_t>(offset - record_.window_start + static_cast<std::int64_t>(n));
+    record_.checks = (behind ? behind_ : std::string()) + ahead;
+    int error = file_.save_record(encode(record_));
+    saved_ = saved_ || error == 0;
+    if (error == 0)
+        error = file_.sync();
+    if (error != 0)
         throw std::system_error(error, std::generic_category());
 }
 
 // A file converted in one write gets no record unless that write is cut
-// short: a record would cost more than converting a small file (on ext4,
-// a block of its own, set and freed), and only a kill during that one
-// write would need it.
+// short: a record and the syncs would cost more than converting a small
+// file, and only a kill during that one write would need it.
 int RecordKeeper::before_write(const unsigned char *data, std::size_t n, std::int64_t offset, bool last)
 {
     if (!keeping_ || (last && !kept()))
         return 0;
     int error = 0;
     try {
-        save(offset, take_samples(data, n, offset), n);
-        saved_ = true;
-        if (n > 0) {
-            std::int64_t end = offset + static_cast<std::int64_t>(n), page = kRecordPage;
-            behind_start_ = std::max(offset, ((end - 1) / page - kPagesBehind + 1) * page);
-            behind_ = take_samples(data + (behind_start_ - offset), static_cast<std::size_t>(end - behind_start_),
-                                   behind_start_);
-            behind_end_ = end;
-        }
+        save(offset, take_checks(data, n, offset), n);
+        behind_ = record_.checks;
+        behind_start_ = record_.window_start;
+        behind_end_ = offset + static_cast<std::int64_t>(n);
+        last_write_ = offset;
+        for (std::size_t page; behind_start_ < offset - kPagesBehind * std::int64_t{kRecordPage};
+             behind_start_ += static_cast<std::int64_t>(page), behind_.erase(0, 4))
+            page = kRecordPage - static_cast<std::size_t>(behind_start_) % kRecordPage;
     } catch (const std::system_error &e) {
         error = e.code().value();
     } catch (const std::bad_alloc &) {
         error = ENOMEM;
     }
-    if (error != 0 && !kept()) {
+    // A file system that keeps no record, or no room for one, leaves the
+    // file converted without; a failing disk stops the work.
+    if (error != 0 && error != EIO && !kept()) {
         keeping_ = false;
         return 0;
     }
@@ -184,13 +190,17 @@ int RecordKeeper::after_work(bool finished, std::int64_t converted)
     if (!kept() && (finished || converted == 0 || !keeping_))
         return 0;
     if (finished || converted == 0) {
-        int error = file_.remove_record();
+        int error = finished ? file_.sync() : 0;
+        if (error == 0)
+            error = file_.remove_record();
         return finished ? error : 0;
     }
-    // Should this fail, the record of the last write, if any, still tells.
+    // Synced first, the record claims only what is on the disk, also of a
+    // write cut short. Should either fail, the record of the last write, if
+    // any, still tells.
     try {
-        save(converted, std::string(), 0);
-        saved_ = true;
+        if (file_.sync() == 0)
+            save(converted, std::string(), 0);
     } catch (const std::exception &) {
     }
     return 0;
@@ -466,10 +476,10 @@ Outcome report_skip(const char *name, OpenResult why)
     return Outcome::skipped;
 }
 
-// How far the write that a record announces went, as the file reads now.
-std::optional<std::int64_t> written_end(InPlaceFile &file, const Record &found)
+// The pages of the window that a record covers, as the file reads now.
+std::optional<std::vector<Page>> pages_now(InPlaceFile &file, const Record &found)
 {
-    if (found.window > 2 * kChunkSize)
+    if (found.window > kMostWindow)
         return std::nullopt;
     try {
         std::string now(found.window, '\0'), keystream(found.window, '\0');
@@ -479,46 +489,86 @@ std::optional<std::int64_t> written_end(InPlaceFile &file, const Record &found)
             return std::nullopt;
         now.resize(got.count);
         Keystream(key_text).apply(reinterpret_cast<unsigned char *>(keystream.data()), keystream.size(), offset);
-        return converted_end(found, now, keystream);
+        return window_pages(found, now, keystream);
     } catch (const std::bad_alloc &) {
         return std::nullopt;
     }
 }
 
 // What this run does with a conversion that an earlier one left
-// unfinished: the same command finishes it, from where it stopped, and the
-// same key with -l at that point undoes it, from the start. Anything else
-// would spoil the file, and so would a guess: it is left alone, with a
-// message that, given the key, tells where the conversion stopped, so that
-// it can be undone.
+// unfinished: the same command finishes it, from the end of the last page
+// it converted, and the same key with -l at that point undoes it, from the
+// start. Anything else would spoil the file, and so would a guess: it is
+// left alone, with a message that, given the key, tells where the
+// conversion stopped, so that it can be undone.
 enum class TakeUp { none, leave, finish, undo };  // none: there was no earlier conversion
 
-TakeUp take_up(InPlaceFile &file, const Record &found, const Options &options, const char *name,
-               std::int64_t &end)
+struct Unfinished {
+    TakeUp take = TakeUp::none;
+    std::int64_t end = 0;
+    std::vector<Page> pages;
+};
+
+Unfinished take_up(InPlaceFile &file, const std::string &stored, const Options &options, const char *name)
 {
-    if (found.boot != sys::boot_identity()) {
-        lumlib::errmsg("\"%s\": a conversion of it was cut short when the system stopped; how far it went "
-                       "can't be told; skipped.\n", name);
-        return TakeUp::leave;
-    }
-    if (found.key_check != key_check(key_text)) {
+    Unfinished left{TakeUp::leave, 0, {}};
+    std::optional<Record> found = decode(stored);
+    if (found && found->key_check != key_check(key_text)) {
         lumlib::errmsg("\"%s\": a conversion with another key is unfinished; skipped.\n", name);
-        return TakeUp::leave;
+        return left;
     }
-    std::optional<std::int64_t> written = written_end(file, found);
-    if (!written) {
+    std::optional<std::vector<Page>> pages = found ? pages_now(file, *found) : std::nullopt;
+    if (!pages) {
         lumlib::errmsg("\"%s\": a conversion of it stopped, and how far it went can't be told; skipped.\n",
                        name);
-        return TakeUp::leave;
+        return left;
     }
-    end = *written;
-    if (found.limit == options.limit && found.text_mode == options.text_mode)
-        return TakeUp::finish;
-    if (options.limit == end)
-        return TakeUp::undo;
-    std::fprintf(stderr, "\"%s\": a conversion with other options stopped after %" PRId64 " bytes; skipped.\n",
-                 name, end);
-    return TakeUp::leave;
+    left.end = found->converted;
+    for (const Page &page : *pages) {
+        if (page.state == Page::torn) {
+            std::fprintf(stderr, "\"%s\": a conversion of it was cut short inside the page at byte %" PRId64
+                         ", which is now neither converted nor as it was; skipped.\n", name, page.offset);
+            return left;
+        }
+        if (page.state == Page::converted)
+            left.end = page.offset + static_cast<std::int64_t>(page.length);
+    }
+    // After a crash of the machine, a page of the last write may be lost
+    // from the disk while a later one is there.
+    bool hole = std::any_of(pages->begin(), pages->end(), [&](const Page &page) {
+        return page.state == Page::unconverted && page.offset < left.end;
+    });
+    left.pages = std::move(*pages);
+    if (found->limit == options.limit && found->text_mode == options.text_mode)
+        left.take = TakeUp::finish;
+    else if (options.limit == left.end && !hole)
+        left.take = TakeUp::undo;
+    else
+        std::fprintf(stderr, "\"%s\": a conversion with other options stopped after %" PRId64 " bytes; skipped.\n",
+                     name, left.end);
+    return left;
+}
+
+// Converts the pages that the disk lost among those that a dead run
+// converted, before the end where this run goes on; then syncs, so that
+// the records of this run claim only what is on the disk.
+int settle(InPlaceFile &file, const Unfinished &left)
+{
+    Keystream keystream(key_text);
+    unsigned char page[kRecordPage];
+    for (const Page &p : left.pages) {
+        if (p.state != Page::unconverted || p.offset >= left.end)
+            continue;
+        auto offset = static_cast<std::uint64_t>(p.offset);
+        Transfer got = file.read_at(page, p.length, offset);
+        if (got.error == 0 && got.count == p.length) {
+            keystream.apply(page, p.length, offset);
+            got = file.write_at(page, p.length, offset);
+        }
+        if (got.error != 0 || got.count != p.length)
+            return got.error != 0 ? got.error : EIO;
+    }
+    return file.sync();
 }
 
 }  // namespace
@@ -540,18 +590,24 @@ Outcome convert_file(const sys::FileName &name, const Options &options, Converte
         lumlib::errmsg("\"%s\": same file as \"%s\"; skipped.\n", shown, earlier);
         return Outcome::skipped;
     }
-    std::optional<Record> found = decode(file.record());
-    std::int64_t end = 0;
-    TakeUp take = found ? take_up(file, *found, options, shown, end) : TakeUp::none;
-    if (take == TakeUp::leave)
+    const std::string stored = file.record();
+    Unfinished left = stored.empty() ? Unfinished{} : take_up(file, stored, options, shown);
+    if (left.take == TakeUp::leave)
         return Outcome::skipped;
     opened = file.open_for_update();
     if (opened != OpenResult::opened)
         return report_closing(shown, file.close(), report_skip(shown, opened), 0);
     converted.emplace_back(id, name.shown);
-    if (take == TakeUp::finish)
-        std::fprintf(stderr, "\"%s\": finishing a conversion that stopped after %" PRId64 " bytes.\n", shown, end);
-    return Conversion(file, options, take == TakeUp::finish ? end : 0, found.has_value()).run(shown);
+    if (left.take == TakeUp::finish)
+        std::fprintf(stderr, "\"%s\": finishing a conversion that stopped after %" PRId64 " bytes.\n", shown,
+                     left.end);
+    if (int error = left.take == TakeUp::none ? 0 : settle(file, left)) {
+        std::fprintf(stderr, "\"%s\": I/O error (%s); the conversion stays unfinished.\n", shown,
+                     std::strerror(error));
+        return report_closing(shown, file.close(), Outcome::failed, 0);
+    }
+    return Conversion(file, options, left.take == TakeUp::finish ? left.end : 0, left.take != TakeUp::none)
+        .run(shown);
 }
 
 }  // namespace lumtar

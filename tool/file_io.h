@@ -81,6 +81,9 @@ public:
     // none).
     int save_record(const std::string &record);
     int remove_record();
+    // Waits until what was written and the record are on the disk: 0, or
+    // the system's error number.
+    int sync();
 
     // Puts the permissions back and closes. A file that was written (that
     // took at least one byte) loses its set-user-ID and set-group-ID bits:

@@ -223,6 +223,11 @@ int InPlaceFile::remove_record()
     return ::fremovexattr(static_cast<int>(handle_), kRecordName) == 0 || errno == ENODATA ? 0 : errno;
 }
 
+int InPlaceFile::sync()
+{
+    return ::fsync(static_cast<int>(handle_)) == 0 ? 0 : errno;
+}
+
 // The mode is compared with what it is now, not with what it was: the
 // kernel may have cleared the set-ID bits on the first write already, and a
 // change that is not needed must not fail the run.

@@ -343,6 +343,11 @@ int InPlaceFile::remove_record()
     return 0;
 }
 
+int InPlaceFile::sync()
+{
+    return FlushFileBuffers(reinterpret_cast<HANDLE>(handle_)) ? 0 : errno_of(GetLastError());
+}
+
 // Only the read-only attribute goes back, and only where it was cleared:
 // the others may have changed since (writing sets the archive attribute).
 CloseResult InPlaceFile::close()

@@ -7,8 +7,8 @@ namespace lumtar {
 namespace {
 
 constexpr char kMagic[] = "LMTR";
-constexpr unsigned char kVersion = 1;
-constexpr std::size_t kHeaderSize = 48, kCheckSize = 4;
+constexpr unsigned char kVersion = 2;
+constexpr std::size_t kHeaderSize = 40, kCheckSize = 4;
 
 constexpr std::array<std::uint32_t, 256> crc32c_table()
 {
@@ -22,14 +22,20 @@ constexpr std::array<std::uint32_t, 256> crc32c_table()
     return table;
 }
 
-// CRC-32C: the key and the record are short, so a byte at a time will do.
-std::uint32_t crc32c(std::string_view bytes)
+using CrcKernel = std::uint32_t (*)(const unsigned char *, std::size_t, std::uint32_t);
+
+CrcKernel best_crc_kernel()
 {
-    static constexpr auto kTable = crc32c_table();
-    std::uint32_t crc = ~0u;
-    for (unsigned char c : bytes)
-        crc = (crc >> 8) ^ kTable[(crc ^ c) & 0xff];
-    return ~crc;
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("sse4.2"))
+        return crc32c_sse42;
+#endif
+    return crc32c_portable;
+}
+
+std::uint32_t crc_of(std::string_view bytes)
+{
+    return crc32c(reinterpret_cast<const unsigned char *>(bytes.data()), bytes.size());
 }
 
 // Little-endian, whatever the machine, so that a record moves with its file.
@@ -61,18 +67,42 @@ void for_each_page(std::int64_t offset, std::size_t n, F f)
     }
 }
 
-// Where sample i of a piece of the given length lies: the first four
-// bytes, then the last four, repeated in a piece shorter than eight.
-std::size_t sample_at(std::size_t i, std::size_t length)
+}  // namespace
+
+std::uint32_t crc32c_portable(const unsigned char *data, std::size_t n, std::uint32_t crc)
 {
-    return i < 4 ? std::min(i, length - 1) : length - std::min(kSampleSize - i, length);
+    static constexpr auto kTable = crc32c_table();
+    crc = ~crc;
+    for (std::size_t i = 0; i < n; ++i)
+        crc = (crc >> 8) ^ kTable[(crc ^ data[i]) & 0xff];
+    return ~crc;
 }
 
-}  // namespace
+#if defined(__x86_64__)
+[[gnu::target("sse4.2")]] std::uint32_t crc32c_sse42(const unsigned char *data, std::size_t n, std::uint32_t crc)
+{
+    std::uint64_t c = ~crc;
+    std::size_t i = 0;
+    for (std::uint64_t word; i + 8 <= n; i += 8) {
+        __builtin_memcpy(&word, data + i, 8);
+        c = __builtin_ia32_crc32di(c, word);
+    }
+    auto c32 = static_cast<std::uint32_t>(c);
+    for (; i < n; ++i)
+        c32 = __builtin_ia32_crc32qi(c32, data[i]);
+    return ~c32;
+}
+#endif
+
+std::uint32_t crc32c(const unsigned char *data, std::size_t n)
+{
+    static const CrcKernel kernel = best_crc_kernel();
+    return kernel(data, n, 0);
+}
 
 std::uint32_t key_check(std::string_view key)
 {
-    return crc32c(key);
+    return crc_of(key);
 }
 
 std::string encode(const Record &record)
@@ -83,12 +113,11 @@ std::string encode(const Record &record)
     put(out, 0, 2);
     put(out, record.key_check, 4);
     put(out, static_cast<std::uint64_t>(record.limit), 8);
-    put(out, record.boot, 8);
     put(out, static_cast<std::uint64_t>(record.converted), 8);
     put(out, static_cast<std::uint64_t>(record.window_start), 8);
     put(out, record.window, 4);
-    out += record.samples;
-    put(out, crc32c(out), kCheckSize);
+    out += record.checks;
+    put(out, crc_of(out), kCheckSize);
     return out;
 }
 
@@ -97,60 +126,60 @@ std::optional<Record> decode(std::string_view bytes)
     if (bytes.size() < kHeaderSize + kCheckSize || bytes.compare(0, 4, kMagic) != 0 || bytes[4] != kVersion)
         return std::nullopt;
     std::size_t body = bytes.size() - kCheckSize;
-    if (get(bytes, body, kCheckSize) != crc32c(bytes.substr(0, body)))
+    if (get(bytes, body, kCheckSize) != crc_of(bytes.substr(0, body)))
         return std::nullopt;
     Record record;
     record.text_mode = bytes[5] != 0;
     record.key_check = static_cast<std::uint32_t>(get(bytes, 8, 4));
     record.limit = static_cast<std::int64_t>(get(bytes, 12, 8));
-    record.boot = get(bytes, 20, 8);
-    record.converted = static_cast<std::int64_t>(get(bytes, 28, 8));
-    record.window_start = static_cast<std::int64_t>(get(bytes, 36, 8));
-    record.window = static_cast<std::uint32_t>(get(bytes, 44, 4));
-    record.samples = bytes.substr(kHeaderSize, body - kHeaderSize);
+    record.converted = static_cast<std::int64_t>(get(bytes, 20, 8));
+    record.window_start = static_cast<std::int64_t>(get(bytes, 28, 8));
+    record.window = static_cast<std::uint32_t>(get(bytes, 36, 4));
+    record.checks = bytes.substr(kHeaderSize, body - kHeaderSize);
     if (record.window_start < 0 || record.converted < record.window_start ||
         record.converted - record.window_start > record.window)
         return std::nullopt;
-    std::size_t pieces = 0;
-    for_each_page(record.window_start, record.window, [&](std::size_t, std::size_t) { ++pieces; });
-    if (record.samples.size() != pieces * kSampleSize)
+    std::size_t pages = 0;
+    for_each_page(record.window_start, record.window, [&](std::size_t, std::size_t) { ++pages; });
+    if (record.checks.size() != pages * kCheckSize)
         return std::nullopt;
     return record;
 }
 
-std::string take_samples(const unsigned char *data, std::size_t n, std::int64_t offset)
+std::string take_checks(const unsigned char *data, std::size_t n, std::int64_t offset)
 {
-    std::string samples;
+    std::string checks;
     for_each_page(offset, n, [&](std::size_t start, std::size_t length) {
-        for (std::size_t i = 0; i < kSampleSize; ++i)
-            samples += static_cast<char>(data[start + sample_at(i, length)]);
+        put(checks, crc32c(data + start, length), kCheckSize);
     });
-    return samples;
+    return checks;
 }
 
-// A page is done when every sample reads as written, and untouched when
-// every one reads as it was before; where the keystream is zero at all
-// eight, the two look alike. The done pages must come first, and reach at
-// least as far as the part known to be converted.
-std::optional<std::int64_t> converted_end(const Record &record, std::string_view window_now,
-                                          std::string_view keystream)
+// A page reads as converted when its check matches, as it was when the
+// check matches once the keystream is taken off, and as torn when neither
+// does. Should both match, the keystream left the check as it was, and the
+// page could be either. A page before the converted part that does not read
+// as converted was changed since.
+std::optional<std::vector<Page>> window_pages(const Record &record, std::string_view window_now,
+                                              std::string_view keystream)
 {
-    std::int64_t end = record.window_start;
-    bool certain = window_now.size() >= record.window, untouched_seen = false;
-    const char *sample = record.samples.data();
+    if (window_now.size() < record.window)
+        return std::nullopt;
+    std::vector<Page> pages;
+    bool certain = true;
+    std::string before;
     for_each_page(record.window_start, record.window, [&](std::size_t start, std::size_t length) {
-        bool done = true, untouched = true;
-        for (std::size_t i = 0; certain && i < kSampleSize; ++i, ++sample) {
-            std::size_t at = start + sample_at(i, length);
-            done = done && window_now[at] == *sample;
-            untouched = untouched && window_now[at] == static_cast<char>(*sample ^ keystream[at]);
-        }
-        certain = certain && done != untouched && !(done && untouched_seen);
-        untouched_seen = untouched_seen || untouched;
-        if (done)
-            end += static_cast<std::int64_t>(length);
+        const std::string_view now = window_now.substr(start, length);
+        before.assign(now);
+        for (std::size_t i = 0; i < length; ++i)
+            before[i] = static_cast<char>(before[i] ^ keystream[start + i]);
+        const auto check = static_cast<std::uint32_t>(get(record.checks, pages.size() * kCheckSize, kCheckSize));
+        const bool converted = crc_of(now) == check, unconverted = crc_of(before) == check;
+        const std::int64_t offset = record.window_start + static_cast<std::int64_t>(start);
+        certain = certain && !(converted && unconverted) && (converted || offset >= record.converted);
+        pages.push_back({converted ? Page::converted : unconverted ? Page::unconverted : Page::torn, offset, length});
     });
-    return certain && end >= record.converted ? std::optional<std::int64_t>(end) : std::nullopt;
+    return certain ? std::optional<std::vector<Page>>(std::move(pages)) : std::nullopt;
 }
 
 }  // namespace lumtar

@@ -4,7 +4,6 @@
 #ifndef LUMTAR_SYSTEM_H
 #define LUMTAR_SYSTEM_H
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -39,11 +38,6 @@ int interruption_status();
 
 // The cores this process may run on.
 int usable_cores();
-
-// An identity of the system's current boot, which a record of the file
-// carries: after another boot, what a dead run left in memory may be lost.
-// 0 when the system tells none.
-std::uint64_t boot_identity();
 
 // Writes the help text, given as stored (Shift-JIS), to the standard
 // output in the form that it shows best there. Returns 0, or the error

@@ -153,21 +153,6 @@ int usable_cores()
     return std::max(1, CPU_COUNT(&set));
 }
 
-// The kernel's random identity of the boot: its first 64 bits will do.
-std::uint64_t boot_identity()
-{
-    static const std::uint64_t identity = [] {
-        unsigned long long high = 0, middle = 0, low = 0;
-        std::FILE *file = std::fopen("/proc/sys/kernel/random/boot_id", "re");
-        if (file == nullptr)
-            return std::uint64_t{0};
-        int parsed = std::fscanf(file, "%8llx-%4llx-%4llx", &high, &middle, &low);
-        std::fclose(file);
-        return parsed == 3 ? std::uint64_t{high << 32 | middle << 16 | low} : 0;
-    }();
-    return identity;
-}
-
 int write_help(const std::string &stored)
 {
     std::string text = help_for_locale(stored);

@@ -2,7 +2,6 @@
 
 #include <windows.h>
 #include <shellapi.h>
-#include <winternl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -145,15 +144,6 @@ int usable_cores()
     if (!GetProcessAffinityMask(GetCurrentProcess(), &process_mask, &system_mask))
         return 1;
     return std::max<int>(1, static_cast<int>(std::bitset<sizeof process_mask * 8>(process_mask).count()));
-}
-
-// The time the system started, to the hundred nanoseconds.
-std::uint64_t boot_identity()
-{
-    SYSTEM_TIMEOFDAY_INFORMATION times{};
-    if (NtQuerySystemInformation(SystemTimeOfDayInformation, &times, sizeof times, nullptr) < 0)
-        return 0;
-    return static_cast<std::uint64_t>(times.BootTime.QuadPart);
 }
 
 // Redirected, the help is the stored bytes, with the line ends of text
