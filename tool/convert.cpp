@@ -105,11 +105,17 @@ constexpr std::size_t kMostWindow = 2 * kChunkSize + kPagesBehind * kRecordPage;
 // or nothing more is written: a stale one would undo good work.
 class RecordKeeper {
 public:
-    RecordKeeper(InPlaceFile &file, const Options &options, bool inherited);
+    // start: where the conversion begins.
+    RecordKeeper(InPlaceFile &file, const Options &options, std::int64_t start, bool inherited);
 
-    // Before the write of n bytes, already converted, at offset (last: the
-    // last write of the conversion): 0, or the error that must stop the work.
-    int before_write(const unsigned char *data, std::size_t n, std::int64_t offset, bool last);
+    // The checks of the write of n bytes, already converted, at offset
+    // (last: the last write of the conversion), which a record may
+    // announce: taken by each worker before its turn to write, so that the
+    // workers take them side by side. Nothing without memory for them.
+    std::optional<std::string> checks_for(const unsigned char *data, std::size_t n, std::int64_t offset,
+                                          bool last) const;
+    // Before that write: 0, or the error that must stop the work.
+    int before_write(const std::optional<std::string> &checks, std::size_t n, std::int64_t offset, bool last);
     // Once the work has ended: 0, or the error that kept a finished file
     // from losing its record.
     int after_work(bool finished, std::int64_t converted);
@@ -121,15 +127,17 @@ private:
 
     InPlaceFile &file_;
     Record record_;
-    bool inherited_, keeping_ = true, saved_ = false;
+    const std::int64_t start_;
+    const bool inherited_;
+    bool keeping_ = true, saved_ = false;
     // The checks of the last write, which began at last_write_ and ended at
     // behind_end_, and of the pages before it, from behind_start_.
     std::string behind_;
     std::int64_t behind_start_ = 0, behind_end_ = -1, last_write_ = 0;
 };
 
-RecordKeeper::RecordKeeper(InPlaceFile &file, const Options &options, bool inherited)
-    : file_(file), inherited_(inherited)
+RecordKeeper::RecordKeeper(InPlaceFile &file, const Options &options, std::int64_t start, bool inherited)
+    : file_(file), start_(start), inherited_(inherited)
 {
     record_.text_mode = options.text_mode;
     record_.key_check = key_check(key_text);
@@ -157,13 +165,26 @@ void RecordKeeper::save(std::int64_t offset, const std::string &ahead, std::size
 // A file converted in one write gets no record unless that write is cut
 // short: a record and the syncs would cost more than converting a small
 // file, and only a kill during that one write would need it.
-int RecordKeeper::before_write(const unsigned char *data, std::size_t n, std::int64_t offset, bool last)
+std::optional<std::string> RecordKeeper::checks_for(const unsigned char *data, std::size_t n, std::int64_t offset,
+                                                    bool last) const
+{
+    try {
+        return last && offset == start_ && !inherited_ ? std::string() : take_checks(data, n, offset);
+    } catch (const std::bad_alloc &) {
+        return std::nullopt;
+    }
+}
+
+int RecordKeeper::before_write(const std::optional<std::string> &checks, std::size_t n, std::int64_t offset,
+                               bool last)
 {
     if (!keeping_ || (last && !kept()))
         return 0;
     int error = 0;
     try {
-        save(offset, take_checks(data, n, offset), n);
+        if (!checks)
+            throw std::bad_alloc();
+        save(offset, *checks, n);
         behind_ = record_.checks;
         behind_start_ = record_.window_start;
         behind_end_ = offset + static_cast<std::int64_t>(n);
@@ -219,7 +240,7 @@ public:
     // From start on: bytes before it are converted already. inherited: the
     // file carries the record of an earlier run.
     Conversion(InPlaceFile &file, const Options &options, std::int64_t start, bool inherited)
-        : file_(file), options_(options), record_(file, options, inherited), next_offset_(start),
+        : file_(file), options_(options), record_(file, options, start, inherited), next_offset_(start),
           write_turn_(start), converted_end_(start)
     {
     }
@@ -321,17 +342,18 @@ void Conversion::work(unsigned char *chunk)
         Transfer got = file_.read_at(chunk, wanted, static_cast<std::uint64_t>(offset));
         bool text_ok = got.error != 0 ||
             transform(keystream, offset == 0 && options_.text_mode, chunk, got.count, offset, options_.limit);
+        // Bytes past the limit are unchanged: they need no writing.
+        std::size_t converted = convertible_length(got.count, offset, options_.limit);
+        bool last = got.count < wanted ||
+                    (options_.limit != -1 && offset + static_cast<std::int64_t>(converted) >= options_.limit);
+        std::optional<std::string> checks = record_.checks_for(chunk, converted, offset, last);
         if (!wait_for_turn(offset))
             return;
         if (got.error != 0 || !text_ok) {
             stop_with(got.error, !text_ok);
             return;
         }
-        // Bytes past the limit are unchanged: they need no writing.
-        std::size_t converted = convertible_length(got.count, offset, options_.limit);
-        bool last = got.count < wanted ||
-                    (options_.limit != -1 && offset + static_cast<std::int64_t>(converted) >= options_.limit);
-        if (int error = record_.before_write(chunk, converted, offset, last)) {
+        if (int error = record_.before_write(checks, converted, offset, last)) {
             stop_with(error, false);
             return;
         }

@@ -49,14 +49,16 @@ std::string encode(const Record &record);
 // Nothing when the bytes are no record that this version wrote whole.
 std::optional<Record> decode(std::string_view bytes);
 
-// CRC-32C of n bytes, continued from crc (0 to begin): a byte at a time,
-// and on x86-64 with the processor's instruction; crc32c picks the best
-// that the processor runs.
-std::uint32_t crc32c_portable(const unsigned char *data, std::size_t n, std::uint32_t crc);
+// The CRC-32C of each of count blocks of n bytes that follow one another
+// at data: a byte at a time, and on x86-64 with the processor's
+// instruction, three blocks side by side; crc32c_blocks picks the best that
+// the processor runs.
+using CrcKernel = void (*)(const unsigned char *data, std::size_t n, std::size_t count, std::uint32_t *crcs);
+void crc32c_blocks_portable(const unsigned char *data, std::size_t n, std::size_t count, std::uint32_t *crcs);
 #if defined(__x86_64__)
-std::uint32_t crc32c_sse42(const unsigned char *data, std::size_t n, std::uint32_t crc);
+void crc32c_blocks_sse42(const unsigned char *data, std::size_t n, std::size_t count, std::uint32_t *crcs);
 #endif
-std::uint32_t crc32c(const unsigned char *data, std::size_t n);
+void crc32c_blocks(const unsigned char *data, std::size_t n, std::size_t count, std::uint32_t *crcs);
 
 // The checks of the n bytes at offset, as they are to be written.
 std::string take_checks(const unsigned char *data, std::size_t n, std::int64_t offset);
