@@ -218,4 +218,23 @@ TEST(CrashTest, TheSameCommandFinishesWhatAStoppedMachineLeft)
     EXPECT_GE(finished, points * 3 / 2) << torn;
 }
 
+// An undo that fails before it saves or writes anything leaves the record
+// of the conversion that it was to undo, which the command that began it
+// can still finish.
+TEST(CrashTest, AnUndoStoppedBeforeItBeginsKeepsTheRecord)
+{
+    lumtar::key_text = "k3y";
+    const std::string data = random_bytes(5 << 19, 9);
+    start(data);
+    machine.error_at = 6;  // the second write, which goes half of the way
+    const std::string err = run({});
+    const std::size_t at = err.find("; the first ");
+    ASSERT_NE(at, std::string::npos) << err;
+    const std::string n = err.substr(at + 12, err.find(' ', at + 12) - at - 12);
+    machine.error_at = machine.steps + 2;  // the undo's first record, after the sync that begins it
+    run({false, std::stoll(n)});
+    EXPECT_EQ(run({}), "\"f\": finishing a conversion that stopped after " + n + " bytes.\n");
+    EXPECT_TRUE(machine.content == model_convert("k3y", data) && machine.record.empty());
+}
+
 }  // namespace

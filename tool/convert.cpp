@@ -208,9 +208,11 @@ int RecordKeeper::before_write(const std::optional<std::string> &checks, std::si
 
 int RecordKeeper::after_work(bool finished, std::int64_t converted)
 {
-    if (!kept() && (finished || converted == 0 || !keeping_))
+    // A run that stopped before it saved or wrote anything leaves the file
+    // as it found it, with the record of an earlier run if there is one.
+    if ((!finished && !saved_ && converted == start_) || (!kept() && (finished || !keeping_)))
         return 0;
-    if (finished || converted == 0) {
+    if (finished || (converted == 0 && !inherited_)) {
         int error = finished ? file_.sync() : 0;
         if (error == 0)
             error = file_.remove_record();
