@@ -2,13 +2,10 @@
 // their owners, signals, links, pipes and devices, resource limits, and
 // whatever else surrounds a process there.
 #include <fcntl.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
 #include <pty.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -24,6 +21,7 @@
 
 #include "file_io.h"
 #include "lumtar_test.h"
+#include "support/fail_calls.h"
 
 namespace lumtar_test {
 
@@ -105,23 +103,6 @@ Scenario write_error(const std::string &content, std::size_t fsize, const std::s
             "\"$/" + name + "\": I/O error (File too large); the first " + std::to_string(fsize) +
                 " bytes are converted.\n", true,
             [fsize] { limit(RLIMIT_FSIZE, fsize); }};
-}
-
-// Every call of the system call fails with the error: positioned writes
-// as a failing disk's would, extended attributes as on a file system that
-// keeps none.
-template <unsigned call, unsigned error>
-void fail_calls()
-{
-    sock_filter filter[] = {
-        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, call, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | error),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-    };
-    sock_fprog program{sizeof filter / sizeof filter[0], filter};
-    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0)
-        _exit(126);
 }
 
 // Root's file, in a group of root's choice, with a mode of its choice:

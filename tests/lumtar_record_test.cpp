@@ -2,6 +2,7 @@
 // went: what the next run of the same command, of its undo and of any
 // other command does with them; and runs killed at random moments.
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 
 #include "file_io.h"
 #include "lumtar_test.h"
+#include "support/fail_calls.h"
 #include "record.h"
 
 namespace lumtar_test {
@@ -41,10 +43,12 @@ std::string record_of(std::int64_t converted, std::int64_t start, std::int64_t e
 
 // f, left as it is with the record; after: what the run must leave of it.
 Scenario unfinished(const std::string &name, const std::string &left, const std::string &record,
-                    std::vector<std::string> args, int status, const std::string &err, File after)
+                    std::vector<std::string> args, int status, const std::string &err, File after,
+                    std::function<void()> in_child = {})
 {
     after.name = "f";
-    return {name, {after}, std::move(args), status, "", err, false, {}, [left, record](const std::string &dir) {
+    return {name, {after}, std::move(args), status, status == 1 ? "exit!\n" : "", err, false, std::move(in_child),
+            [left, record](const std::string &dir) {
                 write_file(dir + "/f", left);
                 lumtar::InPlaceFile file;
                 ASSERT_EQ(file.examine((dir + "/f").c_str()), lumtar::OpenResult::opened);
@@ -95,6 +99,10 @@ INSTANTIATE_TEST_SUITE_P(Records, ScenarioTest, testing::ValuesIn(std::vector<Sc
                {"-l", "12288", "key", "$/f"}, 2,
                "\"$/f\": a conversion with other options stopped after 12288 bytes; skipped.\n",
                {"", left_at(12288, 4096, 8192)}),
+    unfinished("a disk that fails as the lost page is converted again", left_at(12288, 4096, 8192),
+               record_of(4096, 0, 13288), {"key", "$/f"}, 1,
+               finishing(12288) + "\"$/f\": I/O error (No space left on device); the conversion stays unfinished.\n",
+               {"", left_at(12288, 4096, 8192)}, fail_calls<__NR_pwrite64, ENOSPC>),
     unfinished("a torn page", left_at(8000), record_of(4096, 4096, 12288), {"key", "$/f"}, 2,
                "\"$/f\": a conversion of it was cut short inside the page at byte 4096, which is now neither "
                "converted nor as it was; skipped.\n", {"", left_at(8000)}),
@@ -102,6 +110,12 @@ INSTANTIATE_TEST_SUITE_P(Records, ScenarioTest, testing::ValuesIn(std::vector<Sc
     unfinished("a file put back", kPages, record_of(5000, 0, 5000), {"key", "$/f"}, 2, kUntold, {"", kPages}),
     unfinished("a record cut short", left_at(5000), record_of(5000, 5000, 5000).substr(0, 30), {"key", "$/f"}, 2,
                kUntold, {"", left_at(5000)}),
+    // A file converted in one write asks for no record; a larger one stops
+    // at the record that a failing disk cannot keep.
+    {"a small file asks for no record", {{"f", kPages, 0644, "key"}}, {"key", "$/f"}, 0, "", "", false,
+     fail_calls<__NR_fsetxattr, EIO>},
+    {"a failing disk stops at the record", {{"f", random_bytes(3 << 20, 4)}}, {"key", "$/f"}, 1, "exit!\n",
+     "\"$/f\": I/O error (Input/output error); the file is unchanged.\n", false, fail_calls<__NR_fsetxattr, EIO>},
 }));
 
 // Killed at random moments, with or without -l and -t, a run leaves what
