@@ -92,10 +92,11 @@ Transfer InPlaceFile::read_at(unsigned char *buf, std::size_t n, std::uint64_t o
 Transfer InPlaceFile::write_at(const unsigned char *buf, std::size_t n, std::uint64_t offset)
 {
     std::lock_guard lock(machine_mutex);
-    // The write that fails goes part of the way.
+    // The write that fails goes part of the way, to a byte inside a page,
+    // as a full disk leaves it.
     const bool done = machine.step('w');
     const bool failing = machine.steps == machine.error_at || machine.steps == machine.stop_at;
-    const std::size_t put = done ? n : failing ? n / 2 / 4096 * 4096 : 0;
+    const std::size_t put = done ? n : failing ? std::min(n, n / 2 + 100) : 0;
     machine.content.replace(static_cast<std::size_t>(offset), put, reinterpret_cast<const char *>(buf), put);
     machine.unsynced.emplace_back(static_cast<std::size_t>(offset), put);
     return {put, done ? 0 : EIO};
@@ -226,7 +227,7 @@ TEST(CrashTest, AnUndoStoppedBeforeItBeginsKeepsTheRecord)
     lumtar::key_text = "k3y";
     const std::string data = random_bytes(5 << 19, 9);
     start(data);
-    machine.error_at = 6;  // the second write, which goes half of the way
+    machine.error_at = 6;  // the second write, which stops inside a page
     const std::string err = run({});
     const std::size_t at = err.find("; the first ");
     ASSERT_NE(at, std::string::npos) << err;

@@ -87,6 +87,12 @@ TEST(RecordTest, KeepsEveryFieldAndRefusesAnyDamage)
         EXPECT_FALSE(lumtar::decode(damaged)) << "byte " << i;
         EXPECT_FALSE(lumtar::decode(encoded.substr(0, i))) << "cut at " << i;
     }
+    // Whole, but of another version.
+    std::string other_version = encoded.substr(0, encoded.size() - 4);
+    other_version[4] = 1;
+    for (int i = 0, crc = static_cast<int>(crc_model(other_version)); i < 4; ++i)
+        other_version += static_cast<char>(crc >> (8 * i));
+    EXPECT_FALSE(lumtar::decode(other_version));
     // Whole, but not what this version writes: checks that do not fit the
     // window, a converted part that ends outside it, a window before the
     // file begins.
