@@ -238,4 +238,24 @@ TEST(CrashTest, AnUndoStoppedBeforeItBeginsKeepsTheRecord)
     EXPECT_TRUE(machine.content == model_convert("k3y", data) && machine.record.empty());
 }
 
+// A conversion taken up inside a page, where a full disk stopped it, still
+// leaves records that tell every page when the machine stops during it.
+TEST(CrashTest, AConversionTakenUpInsideAPageCanStopAgain)
+{
+    lumtar::key_text = "k3y";
+    const std::string data = random_bytes(5 << 19, 10);
+    start(data);
+    machine.error_at = 3;  // the first write, which stops inside a page
+    run({});
+    std::mt19937 random(1);
+    machine.steps = machine.error_at = 0;
+    // After a sync, a record, a sync, the first write, a record, a sync and
+    // the second write, the machine stops at the next record.
+    machine.stop_at = 8;
+    run({});
+    machine.stop(random);
+    EXPECT_EQ(run({}).find("\"f\": finishing a conversion that stopped after "), 0u);
+    EXPECT_TRUE(machine.content == model_convert("k3y", data) && machine.record.empty());
+}
+
 }  // namespace

@@ -79,14 +79,18 @@ Outcome report_interruption(const char *name, std::int64_t converted, bool recor
     return Outcome::interrupted;
 }
 
-// How much to read at offset: a chunk, but nothing past the limit except
-// the first block, which text mode looks at whole. 0: nothing left to do.
+// How much to read at offset: up to the next chunk boundary, but nothing
+// past the limit except the first block, which text mode looks at whole.
+// 0: nothing left to do. A conversion taken up inside a page thus writes
+// whole pages from its second write on, as the checks of a record's window
+// take them.
 std::size_t read_size(std::int64_t offset, std::int64_t limit)
 {
+    const auto to_boundary = static_cast<std::int64_t>(kChunkSize - static_cast<std::size_t>(offset) % kChunkSize);
     if (limit == -1)
-        return kChunkSize;
+        return static_cast<std::size_t>(to_boundary);
     std::int64_t wanted = std::max<std::int64_t>(limit - offset, offset == 0 ? kBlockSize : 0);
-    return static_cast<std::size_t>(std::min<std::int64_t>(wanted, kChunkSize));
+    return static_cast<std::size_t>(std::min(wanted, to_boundary));
 }
 
 // Sixteen pages before the last write go into each record: enough to tell
