@@ -44,12 +44,13 @@ struct Machine {
     void stop(std::mt19937 &random)
     {
         for (const auto &[offset, n] : unsynced)
-            for (std::size_t page = offset; page < offset + n; page += 4096)
+            for (std::size_t page = offset / 4096 * 4096; page < offset + n; page += 4096)
                 if (random() % 2 == 0) {
-                    // A page torn now and then: written up to a 512-byte sector inside.
-                    std::size_t length = std::min<std::size_t>(4096, offset + n - page);
-                    std::size_t kept = random() % 1024 == 0 ? 512 * (1 + random() % 7) : length;
-                    disk.replace(page, std::min(kept, length), content, page, std::min(kept, length));
+                    // The part of the file's page that the write touched; now
+                    // and then torn, written up to a 512-byte sector inside.
+                    const std::size_t from = std::max(page, offset), to = std::min(page + 4096, offset + n);
+                    const std::size_t end = random() % 1024 == 0 ? std::min(to, page + 512 * (1 + random() % 7)) : to;
+                    disk.replace(from, std::max(end, from) - from, content, from, std::max(end, from) - from);
                 }
         if (record_unsynced && random() % 2 == 0)
             disk_record = record;
