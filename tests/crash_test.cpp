@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
@@ -20,27 +22,23 @@
 
 namespace {
 
-// The disk, and what the system holds for it that is not on it yet.
-struct Machine {
+// A file on the disk, and what the system holds for it that is not on it
+// yet.
+struct Stored {
     std::string content, disk;
     std::string record, disk_record;
     std::vector<std::pair<std::size_t, std::size_t>> unsynced;  // writes since the last sync
     bool record_unsynced = false;
-    // Steps are counted from 1; 0: none.
-    int error_at = 0;  // the step that fails with an I/O error, the machine going on
-    int stop_at = 0;   // the step at which the machine stops: it fails, and every later one
-    int steps = 0;
-    std::string kinds;  // of each step: 'w'rite, 'r'ecord or 's'ync
 
-    // Counts a step: false when it fails.
-    bool step(char kind)
+    void sync()
     {
-        kinds += kind;
-        ++steps;
-        return steps != error_at && (stop_at == 0 || steps < stop_at);
+        disk = content;
+        disk_record = record;
+        unsynced.clear();
+        record_unsynced = false;
     }
 
-    // What is on the disk after the stop, chosen by random.
+    // What is on the disk after the machine stopped, chosen by random.
     void stop(std::mt19937 &random)
     {
         for (const auto &[offset, n] : unsynced)
@@ -58,6 +56,30 @@ struct Machine {
         record = disk_record;
         unsynced.clear();
         record_unsynced = false;
+    }
+};
+
+// The disk's files by name, and the steps of the machine.
+struct Machine {
+    std::map<std::string, Stored> files;
+    // Steps are counted from 1; 0: none.
+    int error_at = 0;  // the step that fails with an I/O error, the machine going on
+    int stop_at = 0;   // the step at which the machine stops: it fails, and every later one
+    int steps = 0;
+    std::string kinds;  // of each step: 'w'rite, 'r'ecord or 's'ync
+
+    // Counts a step: false when it fails.
+    bool step(char kind)
+    {
+        kinds += kind;
+        ++steps;
+        return steps != error_at && (stop_at == 0 || steps < stop_at);
+    }
+
+    void stop(std::mt19937 &random)
+    {
+        for (auto &[name, file] : files)
+            file.stop(random);
         stop_at = error_at = 0;
     }
 };
@@ -65,29 +87,42 @@ struct Machine {
 Machine machine;
 std::mutex machine_mutex;  // the conversion's two workers step in turn
 
-// The machine with data on its disk.
-void start(const std::string &data)
+// The file "f", which most tests convert.
+Stored &f() { return machine.files["f"]; }
+
+using Contents = std::map<std::string, std::string>;  // by file name
+
+// The machine with files of these contents on its disk.
+void start(const Contents &files)
 {
     machine = {};
-    machine.disk = machine.content = data;
+    for (const auto &[name, data] : files)
+        machine.files[name].disk = machine.files[name].content = data;
 }
+
+void start(const std::string &data) { start({{"f", data}}); }
 
 }  // namespace
 
 namespace lumtar {
 
 InPlaceFile::~InPlaceFile() = default;
-OpenResult InPlaceFile::examine(const char *) { return OpenResult::opened; }
-FileId InPlaceFile::id() const { return {}; }
+OpenResult InPlaceFile::examine(const char *path)
+{
+    path_ = path;
+    return OpenResult::opened;
+}
+FileId InPlaceFile::id() const { return {0, std::hash<std::string>()(path_)}; }
 OpenResult InPlaceFile::open_for_update() { return OpenResult::opened; }
-std::uint64_t InPlaceFile::size() const { return machine.content.size(); }
+std::uint64_t InPlaceFile::size() const { return machine.files[path_].content.size(); }
 CloseResult InPlaceFile::close() { return {}; }
 
 Transfer InPlaceFile::read_at(unsigned char *buf, std::size_t n, std::uint64_t offset)
 {
     std::lock_guard lock(machine_mutex);
-    const auto at = std::min(machine.content.size(), static_cast<std::size_t>(offset));
-    return {machine.content.copy(reinterpret_cast<char *>(buf), n, at), 0};
+    const std::string &content = machine.files[path_].content;
+    const auto at = std::min(content.size(), static_cast<std::size_t>(offset));
+    return {content.copy(reinterpret_cast<char *>(buf), n, at), 0};
 }
 
 Transfer InPlaceFile::write_at(const unsigned char *buf, std::size_t n, std::uint64_t offset)
@@ -98,20 +133,21 @@ Transfer InPlaceFile::write_at(const unsigned char *buf, std::size_t n, std::uin
     const bool done = machine.step('w');
     const bool failing = machine.steps == machine.error_at || machine.steps == machine.stop_at;
     const std::size_t put = done ? n : failing ? std::min(n, n / 2 + 100) : 0;
-    machine.content.replace(static_cast<std::size_t>(offset), put, reinterpret_cast<const char *>(buf), put);
-    machine.unsynced.emplace_back(static_cast<std::size_t>(offset), put);
+    Stored &file = machine.files[path_];
+    file.content.replace(static_cast<std::size_t>(offset), put, reinterpret_cast<const char *>(buf), put);
+    file.unsynced.emplace_back(static_cast<std::size_t>(offset), put);
     return {put, done ? 0 : EIO};
 }
 
-std::string InPlaceFile::record() const { return machine.record; }
+std::string InPlaceFile::record() const { return machine.files[path_].record; }
 
 int InPlaceFile::save_record(const std::string &record)
 {
     std::lock_guard lock(machine_mutex);
     if (!machine.step('r'))
         return EIO;
-    machine.record = record;
-    machine.record_unsynced = true;
+    machine.files[path_].record = record;
+    machine.files[path_].record_unsynced = true;
     return 0;
 }
 
@@ -122,10 +158,18 @@ int InPlaceFile::sync()
     std::lock_guard lock(machine_mutex);
     if (!machine.step('s'))
         return EIO;
-    machine.disk = machine.content;
-    machine.disk_record = machine.record;
-    machine.unsynced.clear();
-    machine.record_unsynced = false;
+    machine.files[path_].sync();
+    return 0;
+}
+
+// One file system holds every file.
+int InPlaceFile::sync_file_system()
+{
+    std::lock_guard lock(machine_mutex);
+    if (!machine.step('s'))
+        return EIO;
+    for (auto &[name, file] : machine.files)
+        file.sync();
     return 0;
 }
 
@@ -136,18 +180,25 @@ namespace {
 using testing_support::model_convert;
 using testing_support::random_bytes;
 
-// Runs the command on the machine's file; what it wrote on the standard error.
-std::string run(const lumtar::Options &options)
+// Runs the command on the machine's files, stopping where the tool stops;
+// what it wrote on the standard error.
+std::string run(const lumtar::Options &options, const std::vector<std::string> &names = {"f"})
 {
-    lumtar::ConvertedFiles converted;
+    lumtar::Run files;
     testing::internal::CaptureStderr();
-    lumtar::convert_file({"f", "f"}, options, converted);
+    auto goes_on = [](lumtar::Outcome o) { return o == lumtar::Outcome::done || o == lumtar::Outcome::skipped; };
+    std::size_t i = 0;
+    while (i < names.size() && goes_on(files.convert({names[i], names[i]}, options)))
+        ++i;
+    if (i == names.size())
+        files.finish();
     return testing::internal::GetCapturedStderr();
 }
 
-// Runs without and with -l and -t, stopped at random steps, and every
-// other time the run after too, then the same command once more: 1125
-// crashes, each leaving a disk of its own.
+// Small files, which go in groups, before and after a large one, which
+// goes alone, with and without -l and -t, the machine stopped at random
+// steps, and every other time the run after too; then the same command
+// once more: 1125 crashes, each leaving a disk of its own.
 TEST(CrashTest, TheSameCommandFinishesWhatAStoppedMachineLeft)
 {
     lumtar::key_text = "k3y";
@@ -157,27 +208,38 @@ TEST(CrashTest, TheSameCommandFinishesWhatAStoppedMachineLeft)
 #else
     const int points = 250;
 #endif
+    const std::vector<std::string> names = {"a", "f", "b", "c"};
     int torn = 0, finished = 0;
     for (int kind = 0; kind < 3; ++kind) {
-        std::string data = random_bytes((5 << 19) + 1000 * kind, kind);
+        std::string bytes = random_bytes((5 << 19) + 1000 * kind + 17395, kind);
         if (kind == 2)
-            for (char &c : data)
+            for (char &c : bytes)
                 c = static_cast<char>('a' + static_cast<unsigned char>(c) % 26);
         const lumtar::Options options{kind == 2, kind == 1 ? (2 << 20) + 4097 : -1};
-        const std::string converted = model_convert("k3y", data, options.limit);
+        const Contents data = {{"a", bytes.substr(0, 5000)}, {"b", bytes.substr(5000, 12295)},
+                               {"c", bytes.substr(17295, 100)}, {"f", bytes.substr(17395)}};
+        Contents converted;
+        for (const auto &[name, d] : data)
+            converted[name] = model_convert("k3y", d, options.limit);
         start(data);
-        run(options);
-        ASSERT_TRUE(machine.content == converted);
+        run(options, names);
+        for (const auto &name : names)
+            ASSERT_TRUE(machine.files[name].content == converted[name]) << name;
         for (int point = 0; point < points; ++point) {
             start(data);
-            std::string target;  // what the conversion under way makes of the file
+            Contents target;  // what the conversion under way makes of each file
             for (int runs = 2 + point % 2; runs > 0; --runs) {
                 // A run on a file without a record begins a conversion of its
                 // own: the file is as it was, or done.
-                const bool recorded = !machine.record.empty();
-                if (!recorded) {
-                    ASSERT_TRUE(machine.content == data || machine.content == converted) << point << ": no record";
-                    target = machine.content == data ? converted : data;
+                std::map<std::string, bool> recorded;
+                for (const auto &name : names) {
+                    const Stored &file = machine.files[name];
+                    recorded[name] = !file.record.empty();
+                    if (!recorded[name]) {
+                        ASSERT_TRUE(file.content == data.at(name) || file.content == converted[name])
+                            << point << ": " << name << " has no record";
+                        target[name] = file.content == data.at(name) ? converted[name] : data.at(name);
+                    }
                 }
                 // The machine stops at any step of the run, as a run on a copy
                 // of it counts them, or past the last: the run is over, and
@@ -186,7 +248,7 @@ TEST(CrashTest, TheSameCommandFinishesWhatAStoppedMachineLeft)
                 // four, an earlier step fails with an I/O error.
                 if (runs > 1) {
                     const Machine before = machine;
-                    run(options);
+                    run(options, names);
                     std::vector<int> ordering;
                     for (std::size_t i = before.kinds.size(); i < machine.kinds.size(); ++i)
                         if (machine.kinds[i] != 'w')
@@ -198,19 +260,29 @@ TEST(CrashTest, TheSameCommandFinishesWhatAStoppedMachineLeft)
                                                    : ordering[random() % ordering.size()];
                     machine.error_at = random() % 4 == 0 ? 1 + static_cast<int>(random() % machine.stop_at) : 0;
                 }
-                const std::string left = machine.content, err = run(options);
+                const Machine left = machine;
+                const std::string err = run(options, names);
                 if (runs > 1) {
                     machine.stop(random);
-                } else if (const std::size_t at = err.find("inside the page at byte "); at != std::string::npos) {
-                    // The page it names reads neither way, and nothing was written.
-                    const std::size_t page = std::stoul(err.substr(at + 24));
-                    EXPECT_TRUE(left.compare(page, 4096, data, page, 4096) != 0 &&
-                                left.compare(page, 4096, converted, page, 4096) != 0) << point << ": " << err;
-                    EXPECT_TRUE(machine.content == left) << point;
-                    ++torn;
-                } else {
-                    EXPECT_TRUE(machine.content == target && machine.record.empty()) << point << ": " << err;
-                    finished += recorded;
+                    continue;
+                }
+                for (const auto &name : names) {
+                    const Stored &file = machine.files[name];
+                    const std::string torn_page = "\"" + name + "\": a conversion of it was cut short inside the "
+                                                  "page at byte ";
+                    if (const std::size_t at = err.find(torn_page); at != std::string::npos) {
+                        // The page it names reads neither way, and nothing was written.
+                        const std::size_t page = std::stoul(err.substr(at + torn_page.size()));
+                        const std::string &before = left.files.at(name).content;
+                        EXPECT_TRUE(before.compare(page, 4096, data.at(name), page, 4096) != 0 &&
+                                    before.compare(page, 4096, converted[name], page, 4096) != 0) << point << ": " << err;
+                        EXPECT_TRUE(file.content == before) << point;
+                        ++torn;
+                    } else {
+                        EXPECT_TRUE(file.content == target[name] && file.record.empty()) << point << ": " << name
+                                                                                         << ": " << err;
+                        finished += recorded[name];
+                    }
                 }
             }
         }
@@ -236,7 +308,7 @@ TEST(CrashTest, AnUndoStoppedBeforeItBeginsKeepsTheRecord)
     machine.error_at = machine.steps + 2;  // the undo's first record, after the sync that begins it
     run({false, std::stoll(n)});
     EXPECT_EQ(run({}), "\"f\": finishing a conversion that stopped after " + n + " bytes.\n");
-    EXPECT_TRUE(machine.content == model_convert("k3y", data) && machine.record.empty());
+    EXPECT_TRUE(f().content == model_convert("k3y", data) && f().record.empty());
 }
 
 // A conversion taken up inside a page, where a full disk stopped it, still
@@ -256,7 +328,7 @@ TEST(CrashTest, AConversionTakenUpInsideAPageCanStopAgain)
     run({});
     machine.stop(random);
     EXPECT_EQ(run({}).find("\"f\": finishing a conversion that stopped after "), 0u);
-    EXPECT_TRUE(machine.content == model_convert("k3y", data) && machine.record.empty());
+    EXPECT_TRUE(f().content == model_convert("k3y", data) && f().record.empty());
 }
 
 }  // namespace

@@ -195,16 +195,19 @@ INSTANTIATE_TEST_SUITE_P(Posix, ScenarioTest, testing::ValuesIn(std::vector<Scen
     // A file that took no byte is unchanged, and keeps even a set-user-ID bit.
     {"a write error before any byte", {{"f", kProtected, 04755}}, {"key", "$/f"}, 1, "exit!\n",
      "\"$/f\": I/O error (Input/output error); the file is unchanged.\n", true, fail_calls<__NR_pwrite64, EIO>},
-    // Without a record the file is converted as ever.
-    {"a file system without records", {{"f", kThreeMiB, 0644, "key"}}, {"key", "$/f"}, 0, "", "", false,
-     fail_calls<__NR_fsetxattr, EOPNOTSUPP>},
+    // Without a record a file is converted as ever, large or small.
+    {"a file system without records", {{"f", kThreeMiB, 0644, "key"}, {"g", k300K, 0644, "key"}},
+     {"key", "$/g", "$/f"}, 0, "", "", false, fail_calls<__NR_fsetxattr, EOPNOTSUPP>},
     // A file of root's in the unprivileged user's group lets the user write
     // it: only the kernel can clear its set-ID bits then. It clears a
     // set-group-ID bit on the first write, unless the group may not run the
     // file: then the bit stays, and the run says so.
     {"a shared set-group-ID file", {{"f", kProtected, 02775, "key", -1, 0775}}, {"key", "$/f"}, 0, "", "", true, {},
      [](const std::string &dir) { give_to_root(dir + "/f", kNobody, 02775); }},
-    {"a set-ID bit that cannot be cleared", {{"f", kProtected, 02766, "key"}}, {"key", "$/f"}, 1, "exit!\n",
+    // A mode is put back once a group of small files is written: the files
+    // of the group after it are converted too.
+    {"a set-ID bit that cannot be cleared", {{"f", kProtected, 02766, "key"}, {"g", kProtected, 0644, "key"}},
+     {"key", "$/f", "$/g"}, 1, "exit!\n",
      "\"$/f\": can't clear its set-ID bits (Operation not permitted); its mode is now 2766.\n", true, {},
      [](const std::string &dir) { give_to_root(dir + "/f", kNobody, 02766); }},
     // A symbolic link converts its target, which is then the same file

@@ -109,9 +109,10 @@ INSTANTIATE_TEST_SUITE_P(Records, ScenarioTest, testing::ValuesIn(std::vector<Sc
     unfinished("a file put back", kPages, record_of(5000, 0, 5000), {"key", "$/f"}, 2, kUntold, {"", kPages}),
     unfinished("a record cut short", left_at(5000), record_of(5000, 5000, 5000).substr(0, 30), {"key", "$/f"}, 2,
                kUntold, {"", left_at(5000)}),
-    // A file converted in one write asks for no record; a larger one stops
-    // at the record that a failing disk cannot keep.
-    {"a small file asks for no record", {{"f", kPages, 0644, "key"}}, {"key", "$/f"}, 0, "", "", false,
+    // A failing disk stops the run at the record that it cannot keep, of a
+    // small file that waits in a group, or of a large one.
+    {"a failing disk stops a small file at its record", {{"f", kPages}, {"g", kPages}}, {"key", "$/f", "$/g"}, 1,
+     "exit!\n", "\"$/f\": I/O error (Input/output error); the file is unchanged.\n", false,
      fail_calls<__NR_fsetxattr, EIO>},
     {"a failing disk stops at the record", {{"f", random_bytes(3 << 20, 4)}}, {"key", "$/f"}, 1, "exit!\n",
      "\"$/f\": I/O error (Input/output error); the file is unchanged.\n", false, fail_calls<__NR_fsetxattr, EIO>},

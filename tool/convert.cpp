@@ -599,12 +599,10 @@ int settle(InPlaceFile &file, const Unfinished &left)
     return file.sync();
 }
 
-}  // namespace
-
 // Nothing is changed before the file is known to be one to convert: not in
 // use, not converted already in this run under another name, and not left
 // unfinished by another command.
-Outcome convert_file(const sys::FileName &name, const Options &options, ConvertedFiles &converted)
+Outcome convert_alone(const sys::FileName &name, const Options &options, ConvertedFiles &converted)
 {
     const char *shown = name.shown.c_str();
     if (sys::interrupted())
@@ -637,5 +635,175 @@ Outcome convert_file(const sys::FileName &name, const Options &options, Converte
     return Conversion(file, options, left.take == TakeUp::finish ? left.end : 0, left.take != TakeUp::none)
         .run(shown);
 }
+
+// A small file converted, whose write waits for its group.
+struct Waiting {
+    std::unique_ptr<InPlaceFile> file;
+    std::string name;
+    std::vector<unsigned char> data;  // to be written at the start
+    Record record;                    // as saved
+    std::uint64_t volume = 0;
+    Transfer put = {};
+};
+
+}  // namespace
+
+// A record and a sync before each small file's one write would cost many
+// times the conversion. A group shares them: its records are saved, one
+// sync of each file system puts them on the disk, the group's writes go
+// out, and only after one more sync do the records go. Whenever the
+// machine stops, each file of the group is as it was, done, or carries a
+// record that tells its pages apart; a killed run leaves the same. Files
+// that need anything else, or a word said, are converted alone, after the
+// group is written.
+class Run::Group {
+public:
+    // Full, or ending with a file that the run stops at.
+    bool full() const
+    {
+        return waiting_.size() == kFiles || bytes_ >= kBytes || (!waiting_.empty() && waiting_.back().put.error != 0);
+    }
+    // Takes a file that one write converts, keeping it open, converted in
+    // memory, its record saved; a failing disk, which keeps the record from
+    // being saved, stops the run at the file. False: the file is as it was.
+    bool take(const sys::FileName &name, const Options &options, ConvertedFiles &converted);
+    Outcome write();
+
+private:
+    static constexpr std::size_t kFiles = 64, kBytes = std::size_t{8} << 20;
+    bool convert_in_memory(Waiting &w, const Options &options);
+    int sync_file_systems(const std::vector<Waiting> &group, std::size_t count);
+
+    std::vector<Waiting> waiting_;
+    std::size_t bytes_ = 0;
+    std::vector<std::uint64_t> without_records_;  // volumes that keep none
+};
+
+bool Run::Group::take(const sys::FileName &name, const Options &options, ConvertedFiles &converted)
+{
+    Waiting w{std::make_unique<InPlaceFile>(), name.shown, {}, {}};
+    InPlaceFile &file = *w.file;
+    if (sys::interrupted() || file.examine(name.path.c_str()) != OpenResult::opened)
+        return false;
+    const FileId id = file.id();
+    const bool one_write =
+        file.size() < kChunkSize || (options.limit != -1 && options.limit <= std::int64_t{kChunkSize});
+    if (!one_write || converted_as(converted, id) || !file.record().empty() ||
+        std::count(without_records_.begin(), without_records_.end(), id.volume) > 0 ||
+        file.open_for_update() != OpenResult::opened || !convert_in_memory(w, options))
+        return false;
+    w.put.error = file.save_record(encode(w.record));
+    if (w.put.error != 0 && w.put.error != EIO) {
+        without_records_.push_back(id.volume);
+        return false;
+    }
+    converted.emplace_back(id, name.shown);
+    w.volume = id.volume;
+    bytes_ += w.data.size();
+    waiting_.push_back(std::move(w));
+    return true;
+}
+
+// False where the conversion takes more than one write, converts nothing,
+// or has a word to say.
+bool Run::Group::convert_in_memory(Waiting &w, const Options &options)
+{
+    try {
+        // One byte more than the file holds tells that it grew meanwhile.
+        const std::size_t wanted = std::min<std::size_t>(read_size(0, options.limit), w.file->size() + 1);
+        w.data.resize(wanted);
+        Transfer got = w.file->read_at(w.data.data(), wanted, 0);
+        Keystream keystream(key_text);
+        if (got.error != 0 || !transform(keystream, options.text_mode, w.data.data(), got.count, 0, options.limit))
+            return false;
+        w.data.resize(convertible_length(got.count, 0, options.limit));
+        const auto n = static_cast<std::int64_t>(w.data.size());
+        if (n == 0 || (got.count == wanted && n != options.limit))
+            return false;
+        w.record = {options.text_mode, key_check(key_text), options.limit, 0, 0, static_cast<std::uint32_t>(n),
+                    take_checks(w.data.data(), w.data.size(), 0)};
+        return true;
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+int Run::Group::sync_file_systems(const std::vector<Waiting> &group, std::size_t count)
+{
+    std::vector<std::uint64_t> synced;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (std::count(synced.begin(), synced.end(), group[i].volume) > 0)
+            continue;
+        if (int error = group[i].file->sync_file_system())
+            return error;
+        synced.push_back(group[i].volume);
+    }
+    return 0;
+}
+
+// The writes stop at an error or an interruption, which the file where
+// they stopped reports; the files after it are left as they were. Every
+// file written is reported as a file converted alone is, and the outcome
+// is the first that is not done.
+Outcome Run::Group::write()
+{
+    std::vector<Waiting> group = std::move(waiting_);
+    waiting_.clear();
+    bytes_ = 0;
+    const int error = group.empty() ? 0 : sync_file_systems(group, group.size());
+    std::size_t written = 0;
+    for (; error == 0 && written < group.size() && !sys::interrupted(); ++written) {
+        Waiting &w = group[written];
+        if (w.put.error == 0)
+            w.put = w.file->write_at(w.data.data(), w.data.size(), 0);
+        if (w.put.error != 0)
+            break;
+    }
+    // A write that an error cut short is on the disk, too, before its
+    // record says how far it went.
+    const std::size_t touched = written + (written < group.size() && group[written].put.count > 0);
+    const int synced = touched > 0 ? sync_file_systems(group, touched) : 0;
+    Outcome first = Outcome::done;
+    for (std::size_t i = 0; i < group.size(); ++i) {
+        Waiting &w = group[i];
+        const char *name = w.name.c_str();
+        const auto count = static_cast<std::int64_t>(w.put.count);
+        Outcome outcome = Outcome::done;
+        if (i < written) {
+            if (int removed = synced != 0 ? synced : w.file->remove_record())
+                outcome = report_io_error(name, removed, count);
+        } else if (i == written) {
+            outcome = error != 0       ? report_io_error(name, error, 0)
+                      : w.put.error != 0 ? report_io_error(name, w.put.error, count)
+                                         : report_interruption(name, 0);
+            // A record that cannot be made exact still tells every page.
+            if (count == 0)
+                w.file->remove_record();
+            else if (synced == 0)
+                w.file->save_record(encode({w.record.text_mode, w.record.key_check, w.record.limit, count, count, 0,
+                                            {}}));
+        } else {
+            w.file->remove_record();
+            w.file->close();
+            continue;
+        }
+        outcome = report_closing(name, w.file->close(), outcome, count);
+        first = first == Outcome::done ? outcome : first;
+    }
+    return first;
+}
+
+Run::Run() : group_(std::make_unique<Group>()) {}
+Run::~Run() = default;
+
+Outcome Run::convert(const sys::FileName &name, const Options &options)
+{
+    if (group_->take(name, options, converted_))
+        return group_->full() ? group_->write() : Outcome::done;
+    Outcome outcome = group_->write();
+    return outcome != Outcome::done ? outcome : convert_alone(name, options, converted_);
+}
+
+Outcome Run::finish() { return group_->write(); }
 
 }  // namespace lumtar

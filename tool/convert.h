@@ -3,6 +3,7 @@
 #define LUMTAR_CONVERT_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -28,7 +29,23 @@ enum class Outcome {
 // The files converted so far in this run, with the names that reached them.
 using ConvertedFiles = std::vector<std::pair<FileId, std::string>>;
 
-Outcome convert_file(const sys::FileName &name, const Options &options, ConvertedFiles &converted);
+// The files of one command, converted in turn. Small files, which take
+// one write each, wait in a group whose records, and then whose writes,
+// reach the disk with one sync for all: what goes wrong with them is
+// reported when the group is written, before anything about a later file.
+class Run {
+public:
+    Run();
+    ~Run();
+    Outcome convert(const sys::FileName &name, const Options &options);
+    // Writes the group that waits.
+    Outcome finish();
+
+private:
+    class Group;
+    ConvertedFiles converted_;
+    std::unique_ptr<Group> group_;
+};
 
 }  // namespace lumtar
 

@@ -62,7 +62,8 @@ public:
     // on close, also after a failure.
     OpenResult open_for_update();
 
-    // The size of the file open for update; 0 when it cannot be had.
+    // The size of the file, through the examined file until it is open for
+    // update; 0 when it cannot be had.
     std::uint64_t size() const;
 
     // Reads until n bytes or the end of the file: through the examined file
@@ -84,6 +85,9 @@ public:
     // Waits until what was written and the record are on the disk: 0, or
     // the system's error number.
     int sync();
+    // The same for every file on the file system that holds this one, so
+    // that one call serves a group of files.
+    int sync_file_system();
 
     // Puts the permissions back and closes. A file that was written (that
     // took at least one byte) loses its set-user-ID and set-group-ID bits:

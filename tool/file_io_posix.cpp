@@ -164,7 +164,8 @@ OpenResult InPlaceFile::open_for_update()
 std::uint64_t InPlaceFile::size() const
 {
     struct stat st {};
-    return ::fstat(static_cast<int>(handle_), &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+    int fd = static_cast<int>(handle_ >= 0 ? handle_ : examined_);
+    return ::fstat(fd, &st) == 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
 }
 
 Transfer InPlaceFile::read_at(unsigned char *buf, std::size_t n, std::uint64_t offset)
@@ -226,6 +227,11 @@ int InPlaceFile::remove_record()
 int InPlaceFile::sync()
 {
     return ::fsync(static_cast<int>(handle_)) == 0 ? 0 : errno;
+}
+
+int InPlaceFile::sync_file_system()
+{
+    return ::syncfs(static_cast<int>(handle_)) == 0 ? 0 : errno;
 }
 
 // The mode is compared with what it is now, not with what it was: the

@@ -281,7 +281,8 @@ OpenResult InPlaceFile::open_for_update()
 std::uint64_t InPlaceFile::size() const
 {
     LARGE_INTEGER size{};
-    return GetFileSizeEx(handle_of(handle_), &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
+    HANDLE file = handle_of(handle_ != -1 ? handle_ : examined_);
+    return GetFileSizeEx(file, &size) ? static_cast<std::uint64_t>(size.QuadPart) : 0;
 }
 
 Transfer InPlaceFile::read_at(unsigned char *buf, std::size_t n, std::uint64_t offset)
@@ -346,6 +347,13 @@ int InPlaceFile::remove_record()
 int InPlaceFile::sync()
 {
     return FlushFileBuffers(reinterpret_cast<HANDLE>(handle_)) ? 0 : errno_of(GetLastError());
+}
+
+// A volume can be flushed whole only by an administrator. No group of
+// files forms here anyway, since no record is kept.
+int InPlaceFile::sync_file_system()
+{
+    return sync();
 }
 
 // Only the read-only attribute goes back, and only where it was cleared:

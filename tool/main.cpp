@@ -87,12 +87,13 @@ int run(int argc, char *argv[])
     // A skipped file is not a failure, but a script must not take the run
     // for a whole success.
     int status = 0;
-    lumtar::ConvertedFiles converted;
+    lumtar::Run files;
     const auto names = lumtar::sys::file_names(argc, argv, arg + 1);
     options.files = static_cast<int>(names.size());
-    for (const auto &name : names) {
-        ++options.place;
-        switch (lumtar::convert_file(name, options, converted)) {
+    for (std::size_t i = 0; i <= names.size(); ++i) {
+        options.place = static_cast<int>(i) + 1;
+        // After the last file, the small files that still wait are written.
+        switch (i < names.size() ? files.convert(names[i], options) : files.finish()) {
         case lumtar::Outcome::done:
             break;
         case lumtar::Outcome::skipped:
