@@ -3,9 +3,9 @@
 # one that keeps it and one that does not, timed in turn on one large file
 # and on many small ones, in a directory of the file system to measure.
 # The one that keeps it syncs as it goes, the other not: each is timed as
-# it runs, and again with a sync of its files after it, until its data is
-# on the disk too. Each run begins with nothing left to sync. Prints the
-# medians as a Markdown table.
+# it runs, and again with a sync of the file system after it, until its
+# data is on the disk too. Each run begins with nothing left to sync.
+# Prints the medians as a Markdown table.
 #
 # Usage: bench/record_cost.sh WITH WITHOUT [dir] [size-in-MiB] [small-files] [runs] [small-size-in-KiB]
 #   WITH, WITHOUT: the two lumtar binaries; defaults: /tmp 1024 10000 5 4.
@@ -28,7 +28,7 @@ run() {
     start=$(date +%s%N)
     "$@" >/dev/null
     end=$(date +%s%N)
-    sync "${@:3}"
+    sync -f "$work"
     times[$name]+="$((end - start)) "
     times[$name synced]+="$(($(date +%s%N) - start)) "
 }
