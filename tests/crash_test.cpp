@@ -1,12 +1,13 @@
-// The conversion over a double of the file layer that stops the machine
-// at any of its steps: the disk keeps what was synced, of the rest any
-// pages, one of them torn now and then, and the record as saved last or
-// before. The same command then finishes the file exactly, or names the
-// torn page; a file without a record is as it was, or done.
+// Conversions over a double of the file layer that stops the machine at
+// any of its steps: the disk keeps what was synced, of the rest any pages,
+// one of them torn now and then, and each record as saved last or before.
+// The same command then finishes each file exactly, or names the torn
+// page; a file without a record is as it was, or done.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -19,6 +20,7 @@
 #include "file_io.h"
 #include "support/cipher_model.h"
 #include "support/temp_dir.h"
+#include "system.h"
 
 namespace {
 
@@ -329,6 +331,28 @@ TEST(CrashTest, AConversionTakenUpInsideAPageCanStopAgain)
     machine.stop(random);
     EXPECT_EQ(run({}).find("\"f\": finishing a conversion that stopped after "), 0u);
     EXPECT_TRUE(f().content == model_convert("k3y", data) && f().record.empty());
+}
+
+// An interruption while a group of small files waits stops the run before
+// the group's first write: that file says it is unchanged, and no file of
+// the group keeps its record.
+TEST(CrashDeathTest, AnInterruptionWhileAGroupWaitsLeavesItAsItWas)
+{
+    const auto interrupted_group = [] {
+        lumtar::key_text = "k3y";
+        start({{"a", "first\n"}, {"b", "second\n"}});
+        lumtar::sys::catch_interruptions();
+        lumtar::Run files;
+        files.convert({"a", "a"}, {});
+        files.convert({"b", "b"}, {});
+        std::raise(SIGINT);
+        const bool stopped = files.finish() == lumtar::Outcome::interrupted;
+        const Stored &a = machine.files["a"], &b = machine.files["b"];
+        std::_Exit(stopped && a.content == "first\n" && b.content == "second\n" && a.record.empty() &&
+                   b.record.empty() ? 0 : 1);
+    };
+    EXPECT_EXIT(interrupted_group(), testing::ExitedWithCode(0),
+                testing::Matcher<const std::string &>("\"a\": interrupted; the file is unchanged.\n"));
 }
 
 }  // namespace

@@ -750,7 +750,7 @@ Outcome Run::Group::write()
     std::vector<Waiting> group = std::move(waiting_);
     waiting_.clear();
     bytes_ = 0;
-    const int error = group.empty() ? 0 : sync_file_systems(group, group.size());
+    const int error = sync_file_systems(group, group.size());
     std::size_t written = 0;
     for (; error == 0 && written < group.size() && !sys::interrupted(); ++written) {
         Waiting &w = group[written];
