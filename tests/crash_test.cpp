@@ -141,6 +141,7 @@ Transfer InPlaceFile::write_at(const unsigned char *buf, std::size_t n, std::uin
     return {put, done ? 0 : EIO};
 }
 
+bool InPlaceFile::keeps_records() { return true; }
 std::string InPlaceFile::record() const { return machine.files[path_].record; }
 
 int InPlaceFile::save_record(const std::string &record)
@@ -333,9 +334,11 @@ TEST(CrashTest, AConversionTakenUpInsideAPageCanStopAgain)
     EXPECT_TRUE(f().content == model_convert("k3y", data) && f().record.empty());
 }
 
+#ifndef _WIN32
 // An interruption while a group of small files waits stops the run before
 // the group's first write: that file says it is unchanged, and no file of
-// the group keeps its record.
+// the group keeps its record. (Windows tells of one through a console,
+// which the tests there have none of.)
 TEST(CrashDeathTest, AnInterruptionWhileAGroupWaitsLeavesItAsItWas)
 {
     const auto interrupted_group = [] {
@@ -354,5 +357,6 @@ TEST(CrashDeathTest, AnInterruptionWhileAGroupWaitsLeavesItAsItWas)
     EXPECT_EXIT(interrupted_group(), testing::ExitedWithCode(0),
                 testing::Matcher<const std::string &>("\"a\": interrupted; the file is unchanged.\n"));
 }
+#endif
 
 }  // namespace

@@ -683,7 +683,8 @@ bool Run::Group::take(const sys::FileName &name, const Options &options, Convert
 {
     Waiting w{std::make_unique<InPlaceFile>(), name.shown, {}, {}};
     InPlaceFile &file = *w.file;
-    if (sys::interrupted() || file.examine(name.path.c_str()) != OpenResult::opened)
+    if (!InPlaceFile::keeps_records() || sys::interrupted() ||
+        file.examine(name.path.c_str()) != OpenResult::opened)
         return false;
     const FileId id = file.id();
     const bool one_write =

@@ -74,6 +74,9 @@ public:
     // so that a cut file never grows back.
     Transfer write_at(const unsigned char *buf, std::size_t n, std::uint64_t offset);
 
+    // Whether the system keeps a record of an unfinished conversion with a
+    // file, where its file system can.
+    static bool keeps_records();
     // The record of an unfinished conversion that the file carries, read
     // through the examined file; empty when it has none.
     std::string record() const;

@@ -207,6 +207,11 @@ Transfer InPlaceFile::write_at(const unsigned char *buf, std::size_t n, std::uin
     return t;
 }
 
+bool InPlaceFile::keeps_records()
+{
+    return true;
+}
+
 std::string InPlaceFile::record() const
 {
     char bytes[16384];

@@ -329,6 +329,11 @@ Transfer InPlaceFile::write_at(const unsigned char *buf, std::size_t n, std::uin
 // the file would hold it, but a stream is not replaced in one step, and a
 // record cut short by a kill would be worse than none. The file is
 // converted as on a file system that keeps no record.
+bool InPlaceFile::keeps_records()
+{
+    return false;
+}
+
 std::string InPlaceFile::record() const
 {
     return {};
