@@ -334,6 +334,20 @@ TEST(CrashTest, AConversionTakenUpInsideAPageCanStopAgain)
     EXPECT_TRUE(f().content == model_convert("k3y", data) && f().record.empty());
 }
 
+// A write of a group that an error cuts short inside a page leaves the
+// exact record once that part is on the disk: the same command finishes
+// the file from there.
+TEST(CrashTest, AGroupsWriteCutShortIsFinishedWhereItStopped)
+{
+    lumtar::key_text = "k3y";
+    const std::string data = random_bytes(3 * 4096 + 7, 12);
+    start({{"a", data}});
+    machine.error_at = 3;  // after the record and the sync, the write
+    EXPECT_EQ(run({}, {"a"}), "\"a\": I/O error (Input/output error); the first 6247 bytes are converted.\n");
+    EXPECT_EQ(run({}, {"a"}), "\"a\": finishing a conversion that stopped after 6247 bytes.\n");
+    EXPECT_TRUE(machine.files["a"].content == model_convert("k3y", data) && machine.files["a"].record.empty());
+}
+
 #ifndef _WIN32
 // An interruption while a group of small files waits stops the run before
 // the group's first write: that file says it is unchanged, and no file of
