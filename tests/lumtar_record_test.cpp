@@ -135,7 +135,8 @@ TEST(KilledTest, TheSameCommandFinishesWhatAKilledRunLeft)
         std::string data = random_bytes((2 << 20) + random() % (2 << 20), static_cast<unsigned>(run));
         std::vector<std::string> args = {"k3y", f};
         std::int64_t limit = -1;
-        // A conversion in one write keeps no record: every -l here needs two.
+        // Every -l here needs two writes, so that the run lasts long enough
+        // to be killed midway.
         if (run % 3 == 1) {
             limit = static_cast<std::int64_t>((1 << 20) + 1 + random() % (data.size() - (1 << 20)));
             args.insert(args.begin(), {"-l", std::to_string(limit)});

@@ -646,6 +646,20 @@ struct Waiting {
     Transfer put = {};
 };
 
+// Syncs the file systems of the first count files of a group, each once.
+int sync_file_systems(const std::vector<Waiting> &group, std::size_t count)
+{
+    std::vector<std::uint64_t> synced;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (std::count(synced.begin(), synced.end(), group[i].volume) > 0)
+            continue;
+        if (int error = group[i].file->sync_file_system())
+            return error;
+        synced.push_back(group[i].volume);
+    }
+    return 0;
+}
+
 }  // namespace
 
 // A record and a sync before each small file's one write would cost many
@@ -672,7 +686,6 @@ public:
 private:
     static constexpr std::size_t kFiles = 64, kBytes = std::size_t{8} << 20;
     bool convert_in_memory(Waiting &w, const Options &options);
-    int sync_file_systems(const std::vector<Waiting> &group, std::size_t count);
 
     std::vector<Waiting> waiting_;
     std::size_t bytes_ = 0;
@@ -727,19 +740,6 @@ bool Run::Group::convert_in_memory(Waiting &w, const Options &options)
     } catch (const std::bad_alloc &) {
         return false;
     }
-}
-
-int Run::Group::sync_file_systems(const std::vector<Waiting> &group, std::size_t count)
-{
-    std::vector<std::uint64_t> synced;
-    for (std::size_t i = 0; i < count; ++i) {
-        if (std::count(synced.begin(), synced.end(), group[i].volume) > 0)
-            continue;
-        if (int error = group[i].file->sync_file_system())
-            return error;
-        synced.push_back(group[i].volume);
-    }
-    return 0;
 }
 
 // The writes stop at an error or an interruption, which the file where
