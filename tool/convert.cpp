@@ -100,6 +100,13 @@ constexpr std::int64_t kPagesBehind = 16;
 // four bytes a page, stay within what any file system keeps with a file.
 constexpr std::size_t kMostWindow = 2 * kChunkSize + kPagesBehind * kRecordPage;
 
+// The record of a conversion with these options that has come to
+// converted, announcing no write.
+Record record_at(const Options &options, std::int64_t converted)
+{
+    return {options.text_mode, key_check(key_text), options.limit, converted, converted, 0, {}};
+}
+
 // Keeps the file's record as the conversion goes: before each write it is
 // saved and the file synced, so that the disk never holds a write that the
 // record on it does not cover; once the file is done and synced, it is
@@ -141,11 +148,8 @@ private:
 };
 
 RecordKeeper::RecordKeeper(InPlaceFile &file, const Options &options, std::int64_t start, bool inherited)
-    : file_(file), start_(start), inherited_(inherited)
+    : file_(file), record_(record_at(options, start)), start_(start), inherited_(inherited)
 {
-    record_.text_mode = options.text_mode;
-    record_.key_check = key_check(key_text);
-    record_.limit = options.limit;
 }
 
 // The record of a file converted up to offset, with the write of n bytes
@@ -166,9 +170,9 @@ void RecordKeeper::save(std::int64_t offset, const std::string &ahead, std::size
         throw std::system_error(error, std::generic_category());
 }
 
-// A file converted in one write gets no record unless that write is cut
-// short: a record and the syncs would cost more than converting a small
-// file, and only a kill during that one write would need it.
+// A file converted in one write has its record kept by a group of small
+// files wherever one can be kept (see Run::Group); one that comes here
+// converts without a record unless that write is cut short.
 std::optional<std::string> RecordKeeper::checks_for(const unsigned char *data, std::size_t n, std::int64_t offset,
                                                     bool last) const
 {
@@ -641,10 +645,37 @@ struct Waiting {
     std::unique_ptr<InPlaceFile> file;
     std::string name;
     std::vector<unsigned char> data;  // to be written at the start
-    Record record;                    // as saved
+    Options options;
     std::uint64_t volume = 0;
     Transfer put = {};
 };
+
+// The record of the file converted in memory; nothing where the
+// conversion takes more than one write, converts nothing, or has a word to
+// say.
+std::optional<Record> convert_in_memory(Waiting &w)
+{
+    const Options &options = w.options;
+    try {
+        // One byte more than the file holds tells that it grew meanwhile.
+        const std::size_t wanted = std::min<std::size_t>(read_size(0, options.limit), w.file->size() + 1);
+        w.data.resize(wanted);
+        Transfer got = w.file->read_at(w.data.data(), wanted, 0);
+        Keystream keystream(key_text);
+        if (got.error != 0 || !transform(keystream, options.text_mode, w.data.data(), got.count, 0, options.limit))
+            return std::nullopt;
+        w.data.resize(convertible_length(got.count, 0, options.limit));
+        const auto n = static_cast<std::int64_t>(w.data.size());
+        if (n == 0 || (got.count == wanted && n != options.limit))
+            return std::nullopt;
+        Record record = record_at(options, 0);
+        record.window = static_cast<std::uint32_t>(n);
+        record.checks = take_checks(w.data.data(), w.data.size(), 0);
+        return record;
+    } catch (const std::bad_alloc &) {
+        return std::nullopt;
+    }
+}
 
 // Syncs the file systems of the first count files of a group, each once.
 int sync_file_systems(const std::vector<Waiting> &group, std::size_t count)
@@ -685,7 +716,6 @@ public:
 
 private:
     static constexpr std::size_t kFiles = 64, kBytes = std::size_t{8} << 20;
-    bool convert_in_memory(Waiting &w, const Options &options);
 
     std::vector<Waiting> waiting_;
     std::size_t bytes_ = 0;
@@ -694,7 +724,7 @@ private:
 
 bool Run::Group::take(const sys::FileName &name, const Options &options, ConvertedFiles &converted)
 {
-    Waiting w{std::make_unique<InPlaceFile>(), name.shown, {}, {}};
+    Waiting w{std::make_unique<InPlaceFile>(), name.shown, {}, options};
     InPlaceFile &file = *w.file;
     if (!InPlaceFile::keeps_records() || sys::interrupted() ||
         file.examine(name.path.c_str()) != OpenResult::opened)
@@ -704,9 +734,12 @@ bool Run::Group::take(const sys::FileName &name, const Options &options, Convert
         file.size() < kChunkSize || (options.limit != -1 && options.limit <= std::int64_t{kChunkSize});
     if (!one_write || converted_as(converted, id) || !file.record().empty() ||
         std::count(without_records_.begin(), without_records_.end(), id.volume) > 0 ||
-        file.open_for_update() != OpenResult::opened || !convert_in_memory(w, options))
+        file.open_for_update() != OpenResult::opened)
         return false;
-    w.put.error = file.save_record(encode(w.record));
+    std::optional<Record> record = convert_in_memory(w);
+    if (!record)
+        return false;
+    w.put.error = file.save_record(encode(*record));
     if (w.put.error != 0 && w.put.error != EIO) {
         without_records_.push_back(id.volume);
         return false;
@@ -716,30 +749,6 @@ bool Run::Group::take(const sys::FileName &name, const Options &options, Convert
     bytes_ += w.data.size();
     waiting_.push_back(std::move(w));
     return true;
-}
-
-// False where the conversion takes more than one write, converts nothing,
-// or has a word to say.
-bool Run::Group::convert_in_memory(Waiting &w, const Options &options)
-{
-    try {
-        // One byte more than the file holds tells that it grew meanwhile.
-        const std::size_t wanted = std::min<std::size_t>(read_size(0, options.limit), w.file->size() + 1);
-        w.data.resize(wanted);
-        Transfer got = w.file->read_at(w.data.data(), wanted, 0);
-        Keystream keystream(key_text);
-        if (got.error != 0 || !transform(keystream, options.text_mode, w.data.data(), got.count, 0, options.limit))
-            return false;
-        w.data.resize(convertible_length(got.count, 0, options.limit));
-        const auto n = static_cast<std::int64_t>(w.data.size());
-        if (n == 0 || (got.count == wanted && n != options.limit))
-            return false;
-        w.record = {options.text_mode, key_check(key_text), options.limit, 0, 0, static_cast<std::uint32_t>(n),
-                    take_checks(w.data.data(), w.data.size(), 0)};
-        return true;
-    } catch (const std::bad_alloc &) {
-        return false;
-    }
 }
 
 // The writes stop at an error or an interruption, which the file where
@@ -781,8 +790,7 @@ Outcome Run::Group::write()
             if (count == 0)
                 w.file->remove_record();
             else if (synced == 0)
-                w.file->save_record(encode({w.record.text_mode, w.record.key_check, w.record.limit, count, count, 0,
-                                            {}}));
+                w.file->save_record(encode(record_at(w.options, count)));
         } else {
             w.file->remove_record();
             w.file->close();
