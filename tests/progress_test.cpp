@@ -29,7 +29,7 @@ TEST(ProgressLineTest, SaysTheFiguresWithinTheWidth)
     EXPECT_EQ(line("f", 1, 1, 0, 360000, 1), "\"f\" 0 B of 351.6 KiB (0%), 1 B/s, --:-- left");
     // A file that grew has more than was planned.
     EXPECT_EQ(line("f", 1, 1, 3000, 2000, 1500), "\"f\" 2.9 KiB of 2.9 KiB (100%), 1.5 KiB/s, 0:00 left");
-    EXPECT_EQ(line("a\tb\xe9\x83\xa8", 1, 1, 0, 0, 0), "\"a?b???\" 0 B of 0 B (100%), 0 B/s, --:-- left");
+    EXPECT_EQ(line("a\tb~\x7f\xe9\x83\xa8", 1, 1, 0, 0, 0), "\"a?b~????\" 0 B of 0 B (100%), 0 B/s, --:-- left");
     EXPECT_EQ(line("/very/long/path/to/disk.img", 3, 12, kGiB, 4 * kGiB, kGiB, 72),
               "3/12 \".../to/disk.img\" 1.0 GiB of 4.0 GiB (25%), 1.0 GiB/s, 0:03 left");
     // Too narrow for the figures: the name keeps a character, the rest is cut.
