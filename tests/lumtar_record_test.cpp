@@ -109,6 +109,9 @@ INSTANTIATE_TEST_SUITE_P(Records, ScenarioTest, testing::ValuesIn(std::vector<Sc
     unfinished("a file put back", kPages, record_of(5000, 0, 5000), {"key", "$/f"}, 2, kUntold, {"", kPages}),
     unfinished("a record cut short", left_at(5000), record_of(5000, 5000, 5000).substr(0, 30), {"key", "$/f"}, 2,
                kUntold, {"", left_at(5000)}),
+    // Cut meanwhile inside the window, it has no page there to name as torn.
+    unfinished("a file cut short", left_at(8192).substr(0, 10000), record_of(4096, 4096, 12288), {"key", "$/f"}, 2,
+               kUntold, {"", left_at(8192).substr(0, 10000)}),
     // A failing disk stops the run at the record that it cannot keep, of a
     // small file that waits in a group, or of a large one.
     {"a failing disk stops a small file at its record", {{"f", kPages}, {"g", kPages}}, {"key", "$/f", "$/g"}, 1,
